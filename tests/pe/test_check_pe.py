@@ -1,0 +1,143 @@
+#!/usr/bin/env python3
+"""The PE checker must fail on the faults it exists for.
+
+    test_check_pe.py <exe> --machine x86_64|i686
+
+Each case copies the built program, breaks one thing by patching bytes, and
+expects the checker to name that thing. A checker that passes everything
+would otherwise go unnoticed.
+"""
+
+import os
+import struct
+import subprocess
+import sys
+import tempfile
+import unittest
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import check_pe  # noqa: E402
+
+EXE = None
+MACHINE = None
+
+
+def _rsrc_entries(pe, table):
+    """[(file offset of the entry, id, target)] of one resource directory table."""
+    data = pe["data"]
+    base = check_pe.rva_to_offset(pe, pe["dirs"][check_pe.DIR_RESOURCE][0])
+    named, ids = struct.unpack_from("<HH", data, base + table + 12)
+    out = []
+    for i in range(named + ids):
+        at = base + table + 16 + 8 * i
+        name, target = struct.unpack_from("<II", data, at)
+        out.append((at, name, target & 0x7FFFFFFF))
+    return out
+
+
+def _type_entry(pe, type_id):
+    return next(e for e in _rsrc_entries(pe, 0) if e[1] == type_id)
+
+
+def set_subsystem_console(data, pe):
+    struct.pack_into("<H", data, pe["subsystem_offset"], 3)
+
+
+def stamp_coff_header(data, pe):
+    struct.pack_into("<I", data, pe["coff_offset"] + 4, 0x5F000000)
+
+
+def stamp_resource_directory(data, pe):
+    base = check_pe.rva_to_offset(pe, pe["dirs"][check_pe.DIR_RESOURCE][0])
+    struct.pack_into("<I", data, base + 4, 0x5F000000)
+
+
+def turn_version_into_manifest(data, pe):
+    struct.pack_into("<I", data, _type_entry(pe, check_pe.RT_VERSION)[0], check_pe.RT_MANIFEST)
+
+
+def swap_icon_group_ids(data, pe):
+    first, second = _rsrc_entries(pe, _type_entry(pe, check_pe.RT_GROUP_ICON)[2])[:2]
+    struct.pack_into("<I", data, first[0], second[1])
+    struct.pack_into("<I", data, second[0], first[1])
+
+
+def drop_last_icon_of_big_group(data, pe):
+    groups = check_pe._resource_map(check_pe.read_resources(pe), check_pe.RT_GROUP_ICON)
+    at = bytes(data).find(groups[107])
+    struct.pack_into("<H", data, at + 4, len(check_pe.ICON_GROUPS[107]) - 1)
+
+
+def import_version_dll(data, pe):
+    name, at = next(i for i in check_pe.read_imports(pe)[0]
+                    if i[0].lower() == "kernel32.dll")
+    data[at:at + len(name) + 1] = b"VERSION.dll\0\0"[:len(name) + 1]
+
+
+def rename_product(data, pe):
+    # FileDescription holds the same text, so look behind the key.
+    key = bytes(data).find("ProductName".encode("utf-16-le"))
+    at = bytes(data).find(check_pe.PRODUCT_NAME.encode("utf-16-le"), key)
+    data[at:at + 2] = "X".encode("utf-16-le")
+
+
+CASES = [
+    # (what is broken, patch, words the failure must contain)
+    ("console subsystem", set_subsystem_console, "subsystem is 3"),
+    ("link time stamp", stamp_coff_header, "COFF TimeDateStamp"),
+    ("resource time stamp", stamp_resource_directory, "resource directory"),
+    ("manifest resource", turn_version_into_manifest, "RT_MANIFEST"),
+    ("icon groups out of order", swap_icon_group_ids, "icon groups are [109, 107]"),
+    ("icon image missing", drop_last_icon_of_big_group, "icon group 107 has images [64, 48, 32]"),
+    ("non-Known DLL import", import_version_dll, "imports VERSION.dll"),
+    ("wrong product name", rename_product, "ProductName is"),
+]
+
+
+class CheckerCatchesFaults(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        with open(EXE, "rb") as f:
+            cls.original = f.read()
+
+    def test_built_program_passes(self):
+        # Otherwise the failures below could come from somewhere else.
+        self.assertEqual(check_pe.check(self.original, MACHINE), [])
+
+    def test_each_fault_is_reported(self):
+        for what, patch, expected in CASES:
+            with self.subTest(what):
+                data = bytearray(self.original)
+                patch(data, check_pe.parse_pe(self.original))
+                failures = check_pe.check(bytes(data), MACHINE)
+                self.assertTrue(any(expected in f for f in failures),
+                                "%r not among %s" % (expected, failures))
+
+    def test_other_machine_is_rejected(self):
+        other = next(m for m in check_pe.MACHINES if m != MACHINE)
+        failures = check_pe.check(self.original, other)
+        self.assertTrue(any(f.startswith("machine is") for f in failures), failures)
+        self.assertTrue(any("optional header magic" in f for f in failures), failures)
+
+    def test_command_line_exit_codes(self):
+        script = os.path.join(os.path.dirname(os.path.abspath(__file__)), "check_pe.py")
+        with tempfile.TemporaryDirectory() as tmp:
+            broken = os.path.join(tmp, "broken.exe")
+            data = bytearray(self.original)
+            set_subsystem_console(data, check_pe.parse_pe(self.original))
+            with open(broken, "wb") as f:
+                f.write(data)
+            notpe = os.path.join(tmp, "not.exe")
+            with open(notpe, "wb") as f:
+                f.write(b"#!/bin/sh\n")
+            for path, code in ((EXE, 0), (broken, 1), (notpe, 2)):
+                run = subprocess.run([sys.executable, script, path, "--machine", MACHINE],
+                                     capture_output=True, text=True)
+                self.assertEqual(run.returncode, code, run.stdout + run.stderr)
+
+
+if __name__ == "__main__":
+    if len(sys.argv) != 4 or sys.argv[2] != "--machine":
+        sys.exit("usage: test_check_pe.py <exe> --machine x86_64|i686")
+    EXE, MACHINE = sys.argv[1], sys.argv[3]
+    unittest.main(argv=sys.argv[:1])
