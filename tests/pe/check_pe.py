@@ -135,8 +135,6 @@ def read_resources(pe):
         return name_field
 
     def table(offset, depth):
-        if depth > 2:
-            raise PEError("resource tree deeper than three levels")
         _, timestamp, _, _, named, ids = _unpack("<IIHHHH", data, base + offset)
         tree["timestamps"].append(timestamp)
         out = []
