@@ -1,0 +1,58 @@
+# Entry points: `make demo`, `make test`, `make dist`, `make bench`.
+# Each one first installs whatever Debian packages are missing.
+SHELL := /bin/bash
+JOBS ?= $(shell nproc)
+FUZZ_SECONDS ?= 30
+
+.PHONY: all bootstrap host mingw64 mingw32 fuzz build dist test test-host test-fuzz test-windows demo demo-uninstall bench clean
+
+all: build
+
+bootstrap:
+	@tools/bootstrap.sh
+
+host: bootstrap
+	cmake --preset host >/dev/null
+	cmake --build --preset host -j $(JOBS)
+
+mingw64: bootstrap
+	cmake --preset mingw64 >/dev/null
+	cmake --build --preset mingw64 -j $(JOBS)
+
+mingw32: bootstrap
+	cmake --preset mingw32 >/dev/null
+	cmake --build --preset mingw32 -j $(JOBS)
+
+fuzz: bootstrap
+	cmake --preset fuzz >/dev/null
+	cmake --build --preset fuzz -j $(JOBS)
+
+build: host mingw64 mingw32
+
+dist: mingw64 mingw32
+	@tools/dist.sh
+
+test-host: host
+	ctest --preset host -j $(JOBS)
+
+test-fuzz: fuzz
+	FUZZ_SECONDS=$(FUZZ_SECONDS) ctest --preset fuzz
+
+test-windows: mingw64 mingw32
+	ctest --preset mingw32
+	ctest --preset mingw64 -j $(JOBS)
+
+# The Windows suite runs last so that its ctest summary ends the output.
+test: dist test-host test-fuzz test-windows
+
+demo: mingw64
+	@tools/demo.sh build/mingw64/corvalesmgr.exe
+
+demo-uninstall: mingw64
+	@tools/demo-uninstall.sh build/mingw64
+
+bench: mingw64 mingw32
+	@bench/run.sh build/mingw64 build/mingw32
+
+clean:
+	rm -rf build dist
