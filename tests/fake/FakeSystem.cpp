@@ -82,6 +82,7 @@ bool FakeSystem::SetDefaultDllDirectories(std::uint32_t flags) {
 void FakeSystem::Sleep(std::uint32_t milliseconds) {
     sleeps.push_back(milliseconds);
     calls.push_back(L"Sleep " + std::to_wstring(milliseconds));
+    if (onSleep) onSleep(milliseconds);
 }
 
 std::intptr_t FakeSystem::ShellExecuteW(const wchar_t* verb, const wchar_t* file,

@@ -44,6 +44,7 @@ public:
     std::set<std::wstring> uncopyableTargets;
     int removeDirectoryFailures = 0;  // forced failures before real behaviour
     std::function<void(const std::wstring& verb, const std::wstring& file)> onShellExecute;
+    std::function<void(std::uint32_t milliseconds)> onSleep;
 
     // --- what the program did ---
     std::vector<std::wstring> calls;

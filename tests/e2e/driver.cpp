@@ -1,0 +1,336 @@
+// Windows-side helper for the end-to-end tests: starts a program with an
+// exact command line and reports what it did as UTF-8 "key=value" lines.
+//
+//   driver run  <timeout-ms> <cmdline>
+//   driver box  <ok|cancel|close|none> <timeout-ms> <cmdline>
+//   driver time <runs> <cmdline>
+//
+// <cmdline> is "hex:" followed by 4 hex digits per UTF-16 unit, "file:PATH"
+// naming a file holding such hex (for lines longer than our own command line
+// can carry), or "text:" followed by the line itself.
+#include <windows.h>
+#include <tlhelp32.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+namespace {
+
+// Bounds the wait for children a program leaves behind (e.g. the browser
+// launcher started by ShellExecute), so a stuck one can't hang a test.
+constexpr DWORD kChildrenTimeoutMs = 20000;
+
+void out(const std::string& line) {
+    std::string s = line + "\n";
+    DWORD written = 0;
+    WriteFile(GetStdHandle(STD_OUTPUT_HANDLE), s.data(), static_cast<DWORD>(s.size()), &written, nullptr);
+}
+
+std::string utf8(const std::wstring& w) {
+    if (w.empty()) return {};
+    int n = WideCharToMultiByte(CP_UTF8, 0, w.data(), static_cast<int>(w.size()), nullptr, 0, nullptr, nullptr);
+    std::string s(n, '\0');
+    WideCharToMultiByte(CP_UTF8, 0, w.data(), static_cast<int>(w.size()), &s[0], n, nullptr, nullptr);
+    return s;
+}
+
+// Keeps every report on one line whatever the text holds; the test decodes
+// the same escapes. Lone surrogates are shown as \uXXXX instead of U+FFFD.
+std::string escaped(const std::wstring& w) {
+    std::wstring plain;
+    std::string res;
+    auto flush = [&] { res += utf8(plain); plain.clear(); };
+    for (size_t i = 0; i < w.size(); ++i) {
+        wchar_t c = w[i];
+        bool high = c >= 0xD800 && c <= 0xDBFF;
+        bool low = c >= 0xDC00 && c <= 0xDFFF;
+        if (high && i + 1 < w.size() && w[i + 1] >= 0xDC00 && w[i + 1] <= 0xDFFF) {
+            plain += c;
+            plain += w[++i];
+        } else if (c < 0x20 || c == L'\\' || high || low) {
+            flush();
+            char buf[8];
+            std::snprintf(buf, sizeof buf, "\\u%04x", static_cast<unsigned>(c));
+            res += buf;
+        } else {
+            plain += c;
+        }
+    }
+    flush();
+    return res;
+}
+
+std::string hex32(unsigned long v) {
+    char buf[16];
+    std::snprintf(buf, sizeof buf, "0x%08lx", v);
+    return buf;
+}
+
+[[noreturn]] void usage(const char* why) {
+    std::fprintf(stderr, "driver: %s\n", why);
+    std::exit(2);
+}
+
+bool decode_hex(const std::wstring& hex, std::wstring& line) {
+    if (hex.size() % 4 != 0) return false;
+    line.clear();
+    for (size_t i = 0; i < hex.size(); i += 4) {
+        unsigned v = 0;
+        for (size_t j = i; j < i + 4; ++j) {
+            wchar_t c = hex[j];
+            int d = c >= L'0' && c <= L'9' ? c - L'0'
+                  : c >= L'a' && c <= L'f' ? c - L'a' + 10
+                  : c >= L'A' && c <= L'F' ? c - L'A' + 10 : -1;
+            if (d < 0) return false;
+            v = v * 16 + static_cast<unsigned>(d);
+        }
+        line += static_cast<wchar_t>(v);
+    }
+    return true;
+}
+
+std::wstring command_line(const std::wstring& arg) {
+    std::wstring line;
+    if (arg.rfind(L"text:", 0) == 0) return arg.substr(5);
+    if (arg.rfind(L"hex:", 0) == 0) {
+        if (!decode_hex(arg.substr(4), line)) usage("bad hex command line");
+        return line;
+    }
+    if (arg.rfind(L"file:", 0) == 0) {
+        HANDLE f = CreateFileW(arg.substr(5).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+        if (f == INVALID_HANDLE_VALUE) usage("cannot open the command line file");
+        std::string bytes;
+        char buf[65536];
+        DWORD got = 0;
+        while (ReadFile(f, buf, sizeof buf, &got, nullptr) && got) bytes.append(buf, got);
+        CloseHandle(f);
+        while (!bytes.empty() && (bytes.back() == '\n' || bytes.back() == '\r')) bytes.pop_back();
+        if (!decode_hex(std::wstring(bytes.begin(), bytes.end()), line)) usage("bad hex in the command line file");
+        return line;
+    }
+    usage("command line must start with text:, hex: or file:");
+}
+
+DWORD parse_number(const wchar_t* s) {
+    wchar_t* end = nullptr;
+    unsigned long v = wcstoul(s, &end, 10);
+    if (!*s || *end) usage("expected a number");
+    return static_cast<DWORD>(v);
+}
+
+PROCESS_INFORMATION start(std::wstring line) {
+    // CreateProcessW may write into the buffer, and wants it terminated.
+    std::vector<wchar_t> buf(line.begin(), line.end());
+    buf.push_back(L'\0');
+    STARTUPINFOW si{};
+    si.cb = sizeof si;
+    PROCESS_INFORMATION pi{};
+    if (!CreateProcessW(nullptr, buf.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi)) {
+        out("error=createprocess " + std::to_string(GetLastError()));
+        std::exit(3);
+    }
+    CloseHandle(pi.hThread);
+    return pi;
+}
+
+void report_exit(HANDLE process, DWORD started) {
+    DWORD code = 0;
+    GetExitCodeProcess(process, &code);
+    out("exit=" + std::to_string(code));
+    out("ms=" + std::to_string(GetTickCount() - started));
+}
+
+// Waits for the processes the program started (ShellExecute's launcher) so
+// that whatever they do has been done when we report.
+void await_children(DWORD parent) {
+    std::vector<HANDLE> kids;
+    HANDLE snap = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+    if (snap != INVALID_HANDLE_VALUE) {
+        PROCESSENTRY32W pe{};
+        pe.dwSize = sizeof pe;
+        for (BOOL ok = Process32FirstW(snap, &pe); ok; ok = Process32NextW(snap, &pe)) {
+            if (pe.th32ParentProcessID != parent || pe.th32ProcessID == parent) continue;
+            if (HANDLE h = OpenProcess(SYNCHRONIZE, FALSE, pe.th32ProcessID)) kids.push_back(h);
+        }
+        CloseHandle(snap);
+    }
+    DWORD deadline = GetTickCount() + kChildrenTimeoutMs;
+    bool all = true;
+    for (HANDLE h : kids) {
+        DWORD now = GetTickCount();
+        DWORD left = now < deadline ? deadline - now : 0;
+        if (WaitForSingleObject(h, left) != WAIT_OBJECT_0) all = false;
+        CloseHandle(h);
+    }
+    out("children=" + std::to_string(kids.size()) + (all ? "" : " (some still running)"));
+}
+
+// Returns the exit wait result; on timeout the program is killed.
+bool wait_or_kill(HANDLE process, DWORD timeout_ms) {
+    if (WaitForSingleObject(process, timeout_ms) == WAIT_OBJECT_0) return true;
+    TerminateProcess(process, 0xDEAD);
+    WaitForSingleObject(process, 5000);
+    out("exit=timeout");
+    return false;
+}
+
+int cmd_run(DWORD timeout_ms, const std::wstring& line) {
+    DWORD begin = GetTickCount();
+    PROCESS_INFORMATION pi = start(line);
+    if (wait_or_kill(pi.hProcess, timeout_ms)) {
+        report_exit(pi.hProcess, begin);
+        await_children(pi.dwProcessId);
+    }
+    CloseHandle(pi.hProcess);
+    return 0;
+}
+
+struct Search {
+    DWORD pid;
+    HWND found;
+};
+
+BOOL CALLBACK find_box(HWND hwnd, LPARAM lp) {
+    auto* s = reinterpret_cast<Search*>(lp);
+    DWORD pid = 0;
+    GetWindowThreadProcessId(hwnd, &pid);
+    wchar_t cls[64] = {};
+    GetClassNameW(hwnd, cls, 64);
+    // Only a box that has finished its set-up is shown, so its texts are final.
+    if (pid == s->pid && lstrcmpW(cls, L"#32770") == 0 && IsWindowVisible(hwnd)) {
+        s->found = hwnd;
+        return FALSE;
+    }
+    return TRUE;
+}
+
+std::wstring window_text(HWND hwnd) {
+    wchar_t buf[4096] = {};
+    DWORD_PTR len = 0;
+    // A hung program must not hang us.
+    if (!SendMessageTimeoutW(hwnd, WM_GETTEXT, 4096, reinterpret_cast<LPARAM>(buf), SMTO_ABORTIFHUNG, 2000, &len)) return {};
+    return std::wstring(buf, static_cast<size_t>(len));
+}
+
+struct Children {
+    std::string buttons;
+    HWND ok = nullptr;
+    HWND cancel = nullptr;
+    HWND icon = nullptr;
+};
+
+BOOL CALLBACK list_child(HWND hwnd, LPARAM lp) {
+    auto* c = reinterpret_cast<Children*>(lp);
+    wchar_t cls[64] = {};
+    GetClassNameW(hwnd, cls, 64);
+    int id = GetDlgCtrlID(hwnd);
+    if (lstrcmpiW(cls, L"Button") == 0 && IsWindowVisible(hwnd)) {
+        if (!c->buttons.empty()) c->buttons += ",";
+        c->buttons += std::to_string(id) + ":" + escaped(window_text(hwnd));
+        if (id == IDOK) c->ok = hwnd;
+        if (id == IDCANCEL) c->cancel = hwnd;
+    } else if (lstrcmpiW(cls, L"Static") == 0 && (GetWindowLongW(hwnd, GWL_STYLE) & SS_TYPEMASK) == SS_ICON) {
+        c->icon = hwnd;
+    }
+    return TRUE;
+}
+
+void describe_box(HWND box, Children& kids) {
+    out("box=shown");
+    out("caption=" + escaped(window_text(box)));
+    HWND text = GetDlgItem(box, 0xFFFF);
+    out("text=" + escaped(text ? window_text(text) : std::wstring()));
+    EnumChildWindows(box, list_child, reinterpret_cast<LPARAM>(&kids));
+    out("buttons=" + kids.buttons);
+    LRESULT def = SendMessageW(box, DM_GETDEFID, 0, 0);
+    out("default=" + std::to_string(HIWORD(def) == DC_HASDEFID ? LOWORD(def) : 0));
+    DWORD_PTR icon = 0;
+    if (kids.icon) SendMessageTimeoutW(kids.icon, STM_GETICON, 0, 0, SMTO_ABORTIFHUNG, 2000, &icon);
+    out(std::string("icon=") + (icon ? "yes" : "no"));
+    out("style=" + hex32(static_cast<unsigned long>(GetWindowLongW(box, GWL_STYLE))));
+    out("exstyle=" + hex32(static_cast<unsigned long>(GetWindowLongW(box, GWL_EXSTYLE))));
+}
+
+void press(HWND box, const Children& kids, const std::wstring& action) {
+    if (action == L"close") {
+        PostMessageW(box, WM_CLOSE, 0, 0);
+        return;
+    }
+    HWND button = action == L"ok" ? kids.ok : kids.cancel;
+    if (!button) {
+        out("error=no such button");
+        PostMessageW(box, WM_CLOSE, 0, 0);
+        return;
+    }
+    // As a click does: the button tells the box it was pressed.
+    PostMessageW(box, WM_COMMAND, MAKEWPARAM(GetDlgCtrlID(button), BN_CLICKED), reinterpret_cast<LPARAM>(button));
+}
+
+int cmd_box(const std::wstring& action, DWORD timeout_ms, const std::wstring& line) {
+    if (action != L"ok" && action != L"cancel" && action != L"close" && action != L"none") usage("box wants ok, cancel, close or none");
+    DWORD begin = GetTickCount();
+    PROCESS_INFORMATION pi = start(line);
+    Search s{pi.dwProcessId, nullptr};
+    bool exited = false;
+    while (!s.found && GetTickCount() - begin < timeout_ms) {
+        EnumWindows(find_box, reinterpret_cast<LPARAM>(&s));
+        if (s.found) break;
+        if (exited) break;
+        // Look once more after the exit: a box shown just before it counts.
+        exited = WaitForSingleObject(pi.hProcess, 20) == WAIT_OBJECT_0;
+    }
+    if (s.found) {
+        Children kids;
+        describe_box(s.found, kids);
+        // With "none" a box is a failure, but still close it so the program ends.
+        press(s.found, kids, action == L"none" ? L"close" : action);
+    } else {
+        out("box=none");
+    }
+    DWORD spent = GetTickCount() - begin;
+    if (wait_or_kill(pi.hProcess, timeout_ms > spent ? timeout_ms - spent : 0)) {
+        report_exit(pi.hProcess, begin);
+        await_children(pi.dwProcessId);
+    }
+    CloseHandle(pi.hProcess);
+    return 0;
+}
+
+int cmd_time(DWORD runs, const std::wstring& line) {
+    LARGE_INTEGER freq;
+    QueryPerformanceFrequency(&freq);
+    for (DWORD i = 0; i < runs; ++i) {
+        LARGE_INTEGER t0, t1;
+        QueryPerformanceCounter(&t0);
+        PROCESS_INFORMATION pi = start(line);
+        bool done = WaitForSingleObject(pi.hProcess, 60000) == WAIT_OBJECT_0;
+        QueryPerformanceCounter(&t1);
+        if (!done) {
+            TerminateProcess(pi.hProcess, 0xDEAD);
+            out("exit=timeout");
+            return 1;
+        }
+        DWORD code = 0;
+        GetExitCodeProcess(pi.hProcess, &code);
+        CloseHandle(pi.hProcess);
+        char buf[64];
+        std::snprintf(buf, sizeof buf, "ms=%.3f exit=%lu",
+                      1000.0 * static_cast<double>(t1.QuadPart - t0.QuadPart) / static_cast<double>(freq.QuadPart),
+                      static_cast<unsigned long>(code));
+        out(buf);
+    }
+    return 0;
+}
+
+}  // namespace
+
+int wmain(int argc, wchar_t** argv) {
+    if (argc < 2) usage("usage: driver run|box|time ...");
+    std::wstring cmd = argv[1];
+    if (cmd == L"run" && argc == 4) return cmd_run(parse_number(argv[2]), command_line(argv[3]));
+    if (cmd == L"box" && argc == 5) return cmd_box(argv[2], parse_number(argv[3]), command_line(argv[4]));
+    if (cmd == L"time" && argc == 4) return cmd_time(parse_number(argv[2]), command_line(argv[3]));
+    usage("usage: driver run <timeout-ms> <cmdline> | box <ok|cancel|close|none> <timeout-ms> <cmdline> | time <runs> <cmdline>");
+}
