@@ -21,6 +21,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <string>
 
 namespace {
@@ -86,6 +87,21 @@ void make_link(const std::wstring& path, const std::wstring& target, const wchar
     if (FAILED(hr)) fail("IPersistFile::Save", static_cast<unsigned long>(hr));
     file->Release();
     link->Release();
+}
+
+// What the uninstaller will read back, so a test sees any rewriting.
+std::wstring raw_target(const std::wstring& path) {
+    IShellLinkW* link = nullptr;
+    IPersistFile* file = nullptr;
+    wchar_t target[MAX_PATH] = {};
+    if (SUCCEEDED(CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER,
+                                   IID_IShellLinkW, reinterpret_cast<void**>(&link))) &&
+        SUCCEEDED(link->QueryInterface(IID_IPersistFile, reinterpret_cast<void**>(&file))) &&
+        SUCCEEDED(file->Load(path.c_str(), STGM_READ)))
+        link->GetPath(target, MAX_PATH, nullptr, SLGP_RAWPATH);
+    if (file) file->Release();
+    if (link) link->Release();
+    return target;
 }
 
 HKEY create_key(HKEY root, const std::wstring& name) {
@@ -166,6 +182,9 @@ int wmain(int argc, wchar_t** argv) {
     if (!CopyFileW(argv[1], exe.c_str(), FALSE)) fail("CopyFileW", GetLastError());
     write_file(install + L"config.ini", "[main]\r\nhome=1\r\n");
     make_link(install + kUninstallLinkName, exe, L"/uninst");
+    const std::wstring decoy = kDecoyTarget;
+    make_dirs(decoy.substr(0, decoy.rfind(L'\\')));
+    if (!CopyFileW(argv[1], kDecoyTarget, FALSE)) fail("CopyFileW", GetLastError());
     write_sibling_key();
 
     out("appdata", appData);
@@ -209,7 +228,9 @@ int wmain(int argc, wchar_t** argv) {
             else if (value == L"decoy") target = kDecoyTarget;
             else fail("unknown kind", static_cast<unsigned long>(i));
             make_link(dir + kLinkName, target, L"");
-            out(std::string("link-" + std::string(name.begin(), name.end())).c_str(), dir + kLinkName);
+            const std::string key(name.begin(), name.end());
+            out(("link-" + key).c_str(), dir + kLinkName);
+            out(("target-" + key).c_str(), raw_target(dir + kLinkName));
         }
     }
     if (key) write_uninstall_key(exe);

@@ -66,18 +66,6 @@ BOOL WINAPI VerQueryValueA(LPCVOID, LPCSTR, LPVOID* buffer, PUINT length) {
     if (length) *length = 0;
     return FALSE;
 }
-DWORD WINAPI VerFindFileW(DWORD, LPCWSTR, LPCWSTR, LPCWSTR, LPWSTR, PUINT, LPWSTR, PUINT) {
-    return NoVersion();
-}
-DWORD WINAPI VerFindFileA(DWORD, LPCSTR, LPCSTR, LPCSTR, LPSTR, PUINT, LPSTR, PUINT) {
-    return NoVersion();
-}
-DWORD WINAPI VerInstallFileW(DWORD, LPCWSTR, LPCWSTR, LPCWSTR, LPCWSTR, LPCWSTR, LPWSTR, PUINT) {
-    return NoVersion();
-}
-DWORD WINAPI VerInstallFileA(DWORD, LPCSTR, LPCSTR, LPCSTR, LPCSTR, LPCSTR, LPSTR, PUINT) {
-    return NoVersion();
-}
 DWORD WINAPI VerLanguageNameW(DWORD, LPWSTR, DWORD) { return NoVersion(); }
 DWORD WINAPI VerLanguageNameA(DWORD, LPSTR, DWORD) { return NoVersion(); }
 

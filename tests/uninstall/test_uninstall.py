@@ -1,0 +1,252 @@
+#!/usr/bin/env python3
+"""`corvalesmgr.exe /uninst` under Wine, in prefixes laid out as a per-user install.
+
+Every scenario compares snapshots of the prefix's files and of HKCU taken
+before and after, so anything the program touches beyond its own items shows.
+
+    test_uninstall.py --exe corvalesmgr.exe --layout ... --driver ... --probe ...
+                      --planted-version version.dll --kernel k_6_2.exe ... [unittest args]
+"""
+import argparse
+import hashlib
+import sys
+import time
+import unittest
+
+from uninstallprefix import (PLANTED_LOG, PROBE_LOG, PRODUCT_KEY, TOOLS, Helpers,
+                             UninstallPrefix)
+
+HELPERS = None
+EVERYWHERE = ('desktop=ours', 'startmenu=ours', 'programs=ours', 'programs-uninst',
+              'quicklaunch=ours', 'pinned-taskbar=ours', 'pinned-startmenu=ours')
+DECOYS = ('desktop=decoy', 'startmenu=decoy', 'programs=decoy', 'programs-uninst',
+          'quicklaunch=decoy', 'pinned-taskbar=decoy', 'pinned-startmenu=decoy')
+CAPTION = '卸载提示'
+TEXT = '是否完全卸载Lumora网址大全桌面版？'
+# Longer than phase 2's pause before it acts: a copy that was started would
+# have written its mark by then.
+NOT_STARTED_WAIT_S = 4
+
+
+def sha256(path):
+    with open(path, 'rb') as f:
+        return hashlib.sha256(f.read()).hexdigest()
+
+
+class UninstallCase(unittest.TestCase):
+    maxDiff = None
+
+    def prefix(self, version='win7', kernel=None):
+        p = UninstallPrefix(HELPERS, version=version, kernel=kernel)
+        self.addCleanup(p.close)
+        return p
+
+    def verbs(self, p):
+        """(verb, link) for each unpin verb the shell handed to our handler."""
+        calls = []
+        for program, line in p.log(PROBE_LOG):
+            if program.lower() == (TOOLS + 'probe.exe').lower():
+                _, verb, link = line.split(' ', 2)
+                calls.append((verb, link.strip('"')))
+        return sorted(calls)
+
+    def product_files(self, p):
+        """The installed files and the Programs folder's links, as snapshot names."""
+        d = p.paths
+        return {p.key(d['install']), p.key(d['exe']), p.key(d['install'] + 'config.ini'),
+                p.key(d['install'] + '卸载Lumora网址大全.lnk')}
+
+    def programs_folder(self, p):
+        d = p.paths
+        return {p.key(d['programs']), p.key(d['programs'] + 'Lumora网址大全.lnk'),
+                p.key(d['programs'] + '卸载Lumora网址大全.lnk')}
+
+    def product_keys(self):
+        return {PRODUCT_KEY, PRODUCT_KEY + '\\Components'}
+
+    def expect(self, **changes):
+        return {k: set(v) for k, v in changes.items() if v}
+
+    def assertPhaseOneRan(self, report):
+        self.assertEqual((report['box'], report['caption'], report['text'], report['buttons']),
+                         ('shown', CAPTION, TEXT, '1,2'))
+        self.assertEqual(report['exit'], '0')
+        self.assertNotIn('children_left', report, 'what the program started did not end')
+
+
+class OkTest(UninstallCase):
+    def test_removes_the_product_then_itself_at_restart(self):
+        p = self.prefix('win7')
+        links = p.lay_out('desktop=upper', *EVERYWHERE[1:])
+        self.assertEqual(links['target-desktop'], links['exe'][:-15] + 'CORVALESMGR.EXE')
+        before = p.snapshot()
+
+        report = p.uninstall('ok', wait_gone=True)
+        self.assertPhaseOneRan(report)
+        self.assertIn('gone_ms', report)
+        self.assertEqual(self.verbs(p), [('startunpin', links['link-pinned-startmenu']),
+                                         ('taskbarunpin', links['link-pinned-taskbar'])])
+        temp_exe = links['temp'] + 'corvalesmgr.exe'
+        # Pinned links are only unpinned: the shell, not we, removes them.
+        self.assertEqual(before.diff(p.snapshot()), self.expect(**{
+            'files-': self.product_files(p) | self.programs_folder(p)
+                      | {p.key(links['link-desktop'])},
+            'files+': {p.key(temp_exe)},
+            'keys-': self.product_keys()}))
+        self.assertEqual(sha256(p.unix(temp_exe)), sha256(HELPERS.exe))
+        self.assertEqual(p.pending_renames(), ['\\??\\' + temp_exe])
+
+        p.restart()
+        self.assertFalse(p.exists(temp_exe))
+        self.assertEqual(p.pending_renames(), [])
+
+
+class AnswerTest(UninstallCase):
+    def test_anything_but_ok_changes_nothing(self):
+        p = self.prefix('win7')
+        p.lay_out(*EVERYWHERE)
+        for answer in ('cancel', 'close'):
+            with self.subTest(answer=answer):
+                before = p.snapshot()
+                report = p.uninstall(answer)
+                self.assertEqual(report['box'], 'shown')
+                self.assertEqual((report['exit'], report['children']), ('0', '0'))
+                self.assertEqual(before.diff(p.snapshot()), {})
+                self.assertEqual(self.verbs(p), [])
+
+
+class VersionTest(UninstallCase):
+    # (winecfg version, kernel file version, what the release does)
+    RELEASES = [
+        ('vista', None, 'unpin'),
+        ('win7', None, 'unpin'),
+        ('win8', '6.2', 'unpin'),
+        ('win81', '6.3', 'pinned'),
+        ('win10', '10.0', 'pinned'),
+        ('winxp64', None, 'classic'),
+    ]
+
+    def test_each_release_reaches_its_own_locations(self):
+        for version, kernel, mode in self.RELEASES:
+            with self.subTest(version=version, kernel=kernel):
+                p = self.prefix(version, kernel)
+                links = p.lay_out(*EVERYWHERE)
+                before = p.snapshot()
+                self.assertPhaseOneRan(p.uninstall('ok', wait_gone=True))
+
+                verbs = [('startunpin', links['link-pinned-startmenu']),
+                         ('taskbarunpin', links['link-pinned-taskbar'])]
+                self.assertEqual(self.verbs(p), verbs if mode == 'unpin' else [])
+                gone = self.product_files(p) | self.programs_folder(p) | {
+                    p.key(links['link-desktop'])}
+                if mode == 'classic':
+                    gone |= {p.key(links['link-startmenu']), p.key(links['link-quicklaunch'])}
+                self.assertEqual(before.diff(p.snapshot()), self.expect(**{
+                    'files-': gone,
+                    'files+': {p.key(links['temp'] + 'corvalesmgr.exe')},
+                    'keys-': self.product_keys()}))
+
+
+class DecoyTest(UninstallCase):
+    def test_another_programs_links_of_the_same_name_stay(self):
+        for version in ('win7', 'winxp64'):
+            with self.subTest(version=version):
+                p = self.prefix(version)
+                links = p.lay_out(*DECOYS)
+                before = p.snapshot()
+                self.assertPhaseOneRan(p.uninstall('ok', wait_gone=True))
+                self.assertEqual(self.verbs(p), [])
+                # The Programs folder is ours whatever its links point at.
+                self.assertEqual(before.diff(p.snapshot()), self.expect(**{
+                    'files-': self.product_files(p) | self.programs_folder(p),
+                    'files+': {p.key(links['temp'] + 'corvalesmgr.exe')},
+                    'keys-': self.product_keys()}))
+
+
+class FaultTest(UninstallCase):
+    def test_users_own_files_keep_their_folders(self):
+        p = self.prefix('win7')
+        links = p.lay_out('desktop=ours', 'programs=ours', 'programs-uninst',
+                          'file=program\\notes.txt', 'file=programs\\readme.txt')
+        before = p.snapshot()
+        self.assertPhaseOneRan(p.uninstall('ok'))
+        ours = (self.product_files(p) | self.programs_folder(p)) - {
+            p.key(links['install']), p.key(links['programs'])}
+        temp_exe = links['temp'] + 'corvalesmgr.exe'
+        self.assertEqual(before.diff(p.snapshot()), self.expect(**{
+            'files-': ours | {p.key(links['link-desktop'])},
+            'files+': {p.key(temp_exe)},
+            'keys-': self.product_keys()}))
+        self.assertEqual(p.pending_renames(), ['\\??\\' + temp_exe])
+
+    def test_a_copy_it_could_not_make_is_never_started(self):
+        p = self.prefix('win7')
+        links = p.lay_out('desktop=ours')
+        temp_exe = links['temp'] + 'corvalesmgr.exe'
+        # A program of someone else's that happens to sit where the copy goes.
+        p.plant(links['temp'], 'corvalesmgr.exe', HELPERS.probe)
+        before = p.snapshot()
+
+        report = p.uninstall('ok', hold=temp_exe)
+        self.assertEqual(report['hold'], 'ok')
+        self.assertPhaseOneRan(report)
+        self.assertEqual(report['children'], '0')
+        deadline = time.monotonic() + NOT_STARTED_WAIT_S
+        while time.monotonic() < deadline and not p.log(PROBE_LOG):
+            time.sleep(0.1)
+        self.assertEqual(p.log(PROBE_LOG), [])
+        # Phase 1 still did its part; the installed files stay for a second try.
+        self.assertEqual(before.diff(p.snapshot()), self.expect(**{
+            'files-': {p.key(links['link-desktop']),
+                       p.key(links['install'] + '卸载Lumora网址大全.lnk')},
+            'keys-': self.product_keys()}))
+        self.assertEqual(p.pending_renames(), [])
+
+    def test_a_missing_key_does_not_stop_the_rest(self):
+        p = self.prefix('win7')
+        links = p.lay_out('no-key', 'desktop=ours', 'programs=ours', 'programs-uninst',
+                          'pinned-taskbar=ours')
+        before = p.snapshot()
+        self.assertPhaseOneRan(p.uninstall('ok', wait_gone=True))
+        self.assertEqual(self.verbs(p), [('taskbarunpin', links['link-pinned-taskbar'])])
+        self.assertEqual(before.diff(p.snapshot()), self.expect(**{
+            'files-': self.product_files(p) | self.programs_folder(p)
+                      | {p.key(links['link-desktop'])},
+            'files+': {p.key(links['temp'] + 'corvalesmgr.exe')}}))
+
+    def test_a_planted_version_dll_does_not_change_the_release(self):
+        # Windows 10: pinned locations, never unpinned. A version.dll that
+        # answered the program's reads would make it Windows 8, which unpins.
+        p = self.prefix('win10', '10.0')
+        links = p.lay_out('desktop=ours', 'pinned-taskbar=ours', 'pinned-startmenu=ours')
+        temp_exe = links['temp'] + 'corvalesmgr.exe'
+        for folder in (links['install'], links['temp']):
+            p.plant(folder, 'version.dll', HELPERS.planted_version)
+        before = p.snapshot()
+
+        self.assertPhaseOneRan(p.uninstall('ok', planted=True))
+        self.assertEqual(self.verbs(p), [])
+        # Proof the plants were live: each process loaded the one beside it.
+        loaded = {(dll.lower(), exe.lower()) for dll, exe in p.log(PLANTED_LOG)}
+        self.assertLessEqual({((links['install'] + 'version.dll').lower(), links['exe'].lower()),
+                              ((links['temp'] + 'version.dll').lower(), temp_exe.lower())},
+                             loaded)
+        # The plant is not ours, so the program folder stays with it.
+        self.assertEqual(before.diff(p.snapshot()), self.expect(**{
+            'files-': self.product_files(p) - {p.key(links['install'])}
+                      | {p.key(links['link-desktop'])},
+            'files+': {p.key(temp_exe)},
+            'keys-': self.product_keys()}))
+
+
+def main():
+    global HELPERS
+    parser = argparse.ArgumentParser()
+    Helpers.add_arguments(parser)
+    args, rest = parser.parse_known_args()
+    HELPERS = Helpers.from_args(args)
+    unittest.main(argv=[sys.argv[0]] + rest, verbosity=2)
+
+
+if __name__ == '__main__':
+    main()
