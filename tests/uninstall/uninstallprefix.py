@@ -57,6 +57,16 @@ class Helpers:
         return cls(args.exe, args.layout, args.driver, args.probe, args.planted_version,
                    args.kernel)
 
+    @classmethod
+    def from_build(cls, build_dir):
+        """From the list the build writes (uninstall-helpers.args, one word a line)."""
+        import argparse
+        with open(os.path.join(build_dir, 'uninstall-helpers.args')) as f:
+            words = f.read().split('\n')
+        parser = argparse.ArgumentParser()
+        cls.add_arguments(parser)
+        return cls.from_args(parser.parse_args([w for w in words if w]))
+
 
 def parse_report(text):
     report = {}
