@@ -4,6 +4,7 @@
 //   driver run  <timeout-ms> <cmdline>
 //   driver box  <ok|cancel|close|none> <timeout-ms> <cmdline>
 //   driver time <runs> <cmdline>
+//   driver hold                    keep the desktop up until stdin closes
 //
 // <cmdline> is "hex:" followed by 4 hex digits per UTF-16 unit, "file:PATH"
 // naming a file holding such hex (for lines longer than our own command line
@@ -324,6 +325,19 @@ int cmd_time(DWORD runs, const std::wstring& line) {
     return 0;
 }
 
+// Wine ends the desktop process a second after its last user leaves, and
+// the next GUI program pays for starting it again; this user stays until
+// the test closes our stdin (or dies).
+int cmd_hold() {
+    GetDesktopWindow();
+    out("ready");
+    char buf[256];
+    DWORD got = 0;
+    while (ReadFile(GetStdHandle(STD_INPUT_HANDLE), buf, sizeof buf, &got, nullptr) && got) {
+    }
+    return 0;
+}
+
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
@@ -332,5 +346,6 @@ int wmain(int argc, wchar_t** argv) {
     if (cmd == L"run" && argc == 4) return cmd_run(parse_number(argv[2]), command_line(argv[3]));
     if (cmd == L"box" && argc == 5) return cmd_box(argv[2], parse_number(argv[3]), command_line(argv[4]));
     if (cmd == L"time" && argc == 4) return cmd_time(parse_number(argv[2]), command_line(argv[3]));
-    usage("usage: driver run <timeout-ms> <cmdline> | box <ok|cancel|close|none> <timeout-ms> <cmdline> | time <runs> <cmdline>");
+    if (cmd == L"hold" && argc == 2) return cmd_hold();
+    usage("usage: driver run <timeout-ms> <cmdline> | box <ok|cancel|close|none> <timeout-ms> <cmdline> | time <runs> <cmdline> | hold");
 }

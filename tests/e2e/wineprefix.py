@@ -5,6 +5,7 @@ tests/wine/wine-env.sh keeps, so making one takes well under a second.
 """
 import os
 import re
+import select
 import shlex
 import shutil
 import subprocess
@@ -14,11 +15,13 @@ import time
 HERE = os.path.dirname(os.path.abspath(__file__))
 WINE_ENV = os.path.join(HERE, '..', 'wine', 'wine-env.sh')
 
+# The desktop of a new prefix; the very first one on a machine can be slow.
+HOLD_START_S = 300
 # Above any run's own timeout: the Python side only guards against a stuck Wine.
 DRIVER_GRACE_S = 60
 URL_WAIT_S = 15
 # The hook runs as a Unix process spawned by the launcher, a moment after it ends.
-SETTLE_S = 0.5
+SETTLE_S = 0.3
 
 
 def _unescape(value):
@@ -72,14 +75,21 @@ class WinePrefix:
             # One line per argument: a split address shows up as extra lines.
             f.write('#!/bin/sh\nprintf \'%%s\\n\' "$@" >>%s\n' % shlex.quote(self.record))
         os.chmod(hook, 0o755)
-        # Kept alive between runs so each one costs only its own start-up.
-        subprocess.run([self.wineserver, '-p'], env=self.env, check=True, stdin=subprocess.DEVNULL)
+        # The first Wine command starts the prefix's services, which keep its
+        # stdio open: give them nothing anyone waits on.
         subprocess.run([self.wine, 'reg', 'add', r'HKCU\Software\Wine\WineBrowser', '/v', 'Browsers',
                         '/t', 'REG_SZ', '/d', '"%s"' % hook, '/f'],
                        env=self.env, check=True, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
                        stderr=subprocess.DEVNULL)
         self.driver = os.path.join(self.dir, 'driver.exe')
         shutil.copy(driver, self.driver)
+        # Keeps the desktop process up between runs (it ends when our stdin
+        # closes, also if this test dies).
+        self.hold = subprocess.Popen([self.wine, self.driver, 'hold'], env=self.env, stdin=subprocess.PIPE,
+                                     stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
+        ready, _, _ = select.select([self.hold.stdout], [], [], HOLD_START_S)
+        if not ready or self.hold.stdout.readline().strip() != b'ready':
+            raise RuntimeError('the Wine desktop did not start')
 
     def install(self, exe, windows_path):
         """Copies exe to a path like C:\\dir\\name.exe inside the prefix."""
@@ -101,14 +111,21 @@ class WinePrefix:
             f.write(hexed)
         return 'file:' + self.windows_path(path)
 
+    def _driver(self, args, timeout_s):
+        """Runs the driver; its output goes to files, as programs it starts
+        (the desktop, a browser launcher) inherit and may outlive its stdio."""
+        with tempfile.TemporaryFile() as out, tempfile.TemporaryFile() as err:
+            rc = subprocess.run([self.wine, self.driver] + list(args), env=self.env, stdin=subprocess.DEVNULL,
+                                stdout=out, stderr=err, timeout=timeout_s).returncode
+            out.seek(0)
+            err.seek(0)
+            return rc, out.read().decode('utf-8', 'surrogateescape'), err.read().decode(errors='replace')
+
     def drive(self, *args, timeout_ms):
-        proc = subprocess.run([self.wine, self.driver] + list(args), env=self.env,
-                              stdin=subprocess.DEVNULL, stdout=subprocess.PIPE, stderr=subprocess.PIPE,
-                              timeout=timeout_ms / 1000 + DRIVER_GRACE_S)
-        report = Report.parse(proc.stdout.decode('utf-8', 'surrogateescape'))
-        if proc.returncode != 0 or 'exit' not in report:
-            raise AssertionError('driver failed (rc %d): %s %s' % (
-                proc.returncode, proc.stdout.decode(errors='replace'), proc.stderr.decode(errors='replace')))
+        rc, out, err = self._driver(args, timeout_ms / 1000 + DRIVER_GRACE_S)
+        report = Report.parse(out)
+        if rc != 0 or 'exit' not in report:
+            raise AssertionError('driver failed (rc %d): %s %s' % (rc, out, err))
         return report
 
     def run(self, line, timeout_ms=15000):
@@ -119,10 +136,12 @@ class WinePrefix:
         return self.drive('box', action, str(timeout_ms), self._line_arg(line), timeout_ms=timeout_ms)
 
     def time_runs(self, runs, line):
-        proc = subprocess.run([self.wine, self.driver, 'time', str(runs), self._line_arg(line)],
-                              env=self.env, stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
-                              timeout=runs * 60 + DRIVER_GRACE_S, check=True)
-        return [float(m) for m in re.findall(r'ms=([0-9.]+)', proc.stdout.decode())]
+        """Milliseconds from start to exit of each of runs runs of line."""
+        rc, out, err = self._driver(['time', str(runs), self._line_arg(line)], runs * 60 + DRIVER_GRACE_S)
+        times = [float(m) for m in re.findall(r'^ms=([0-9.]+) exit=0$', out, re.M)]
+        if rc != 0 or len(times) != runs:
+            raise AssertionError('timing failed (rc %d): %s %s' % (rc, out, err))
+        return times
 
     def clear_urls(self):
         if os.path.exists(self.record):
@@ -140,9 +159,16 @@ class WinePrefix:
             return f.read().splitlines()
 
     def close(self):
+        if getattr(self, 'hold', None):
+            self.hold.stdin.close()
+            try:
+                self.hold.wait(30)
+            except subprocess.TimeoutExpired:
+                self.hold.kill()
+            self.hold.stdout.close()
         if hasattr(self, 'env'):
             subprocess.run([self.wineserver, '-k'], env=self.env, stdin=subprocess.DEVNULL,
-                           stderr=subprocess.DEVNULL)
+                           stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
             subprocess.run([self.wineserver, '-w'], env=self.env, stdin=subprocess.DEVNULL,
-                           stderr=subprocess.DEVNULL, timeout=60)
+                           stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=60)
         shutil.rmtree(self.dir, ignore_errors=True)
