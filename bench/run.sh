@@ -1,0 +1,161 @@
+#!/bin/bash
+# Start-up cost of corvalesmgr.exe against the least a program doing the same
+# work costs, and the sizes of the exes. Prints figures; fails only if a
+# run does.
+#   bench/run.sh <mingw64-build-dir> <mingw32-build-dir>
+# BENCH_RUNS (default 25) runs of each program, timed on the Windows side.
+set -euo pipefail
+root=$(dirname "$(readlink -f "${BASH_SOURCE[0]}")")/..
+. "$root/tests/wine/wine-env.sh"
+
+RUNS=${BENCH_RUNS:-25}
+# Runs alternate between the program and its floor in this many rounds, so
+# load from elsewhere on the machine falls on both alike.
+ROUNDS=5
+STARTUP_GOAL=1.05
+SIZE32_GOAL=$((256 * 1024))
+CXX64=x86_64-w64-mingw32-g++-posix
+# As the program is built (cmake/WindowsProgram.cmake).
+FLOOR_FLAGS=(-municode -mwindows -static -s -Os -ffunction-sections -fdata-sections
+             -Wl,--gc-sections -Wl,--no-insert-timestamp)
+
+work=
+hold_pid=
+
+cleanup() {
+    if [ -n "$work" ]; then
+        if [ -n "$hold_pid" ]; then
+            exec {hold_fd}>&- 2>/dev/null || true
+            wait "$hold_pid" 2>/dev/null || true
+        fi
+        corvales_wine_discard
+        rm -rf "$work"
+    fi
+}
+
+build_floors() {
+    local name
+    for name in floor_shellexecute floor_empty; do
+        "$CXX64" "${FLOOR_FLAGS[@]}" -o "$work/$name.exe" "$root/bench/$name.cpp" -lshell32
+    done
+}
+
+# The build's own driver when it has one, else one made here.
+find_driver() {
+    driver=$build64/tests/e2e/e2e_driver.exe
+    if [ ! -f "$driver" ]; then
+        driver=$work/driver.exe
+        "$CXX64" -std=c++17 -O2 -municode -static -o "$driver" "$root/tests/e2e/driver.cpp"
+    fi
+}
+
+# One prefix and one wineserver for every run; opened pages go to a
+# browser that does nothing.
+start_session() {
+    corvales_wine_fresh_prefix "$work"
+    corvales_wine_use "$work"
+    printf '#!/bin/sh\nexit 0\n' >"$work/browser"
+    chmod +x "$work/browser"
+    # The prefix's services inherit this command's stdio: give them none.
+    "$CORVALES_WINESERVER" -p </dev/null >/dev/null 2>&1
+    corvales_wine_set_browser "\"$work/browser\""
+    mkdir -p "$WINEPREFIX/drive_c/bench"
+    cp "$build64/corvalesmgr.exe" "$work"/floor_*.exe "$WINEPREFIX/drive_c/bench/"
+    # Keeps the desktop process up between the timing series.
+    exec {hold_fd}> >(exec "$CORVALES_WINE" "$driver" hold >/dev/null 2>&1)
+    hold_pid=$!
+}
+
+# Milliseconds of each of N runs of a command line, one a line.
+time_runs() {
+    local n=$1 line=$2 out
+    out=$("$CORVALES_WINE" "$driver" time "$n" "text:$line" </dev/null 2>&1) || {
+        echo "bench: runs of $line failed: $out" >&2
+        return 1
+    }
+    if grep -qv '^ms=[0-9.]* exit=0$' <<<"$out"; then
+        echo "bench: $line did not exit with 0: $out" >&2
+        return 1
+    fi
+    sed -n 's/^ms=\([0-9.]*\) exit=0$/\1/p' <<<"$out"
+}
+
+median() {
+    sort -n | awk '{ v[NR] = $1 } END { if (NR % 2) print v[(NR + 1) / 2]; else printf "%.3f\n", (v[NR / 2] + v[NR / 2 + 1]) / 2 }'
+}
+
+# bench_pair LABEL GOAL PROGRAM-LINE FLOOR-LINE: prints both medians and
+# their ratio against GOAL.
+bench_pair() {
+    local label=$1 goal=$2 line=$3 floor=$4 per=$(((RUNS + ROUNDS - 1) / ROUNDS)) i
+    local a=$work/a.ms b=$work/b.ms
+    : >"$a"
+    : >"$b"
+    # Untimed: the first run of each loads everything cold.
+    time_runs 1 "$line" >/dev/null
+    time_runs 1 "$floor" >/dev/null
+    for ((i = 0; i < ROUNDS; i++)); do
+        time_runs "$per" "$line" >>"$a"
+        time_runs "$per" "$floor" >>"$b"
+    done
+    local ma mb
+    ma=$(median <"$a")
+    mb=$(median <"$b")
+    awk -v l="$label" -v ma="$ma" -v mb="$mb" -v g="$goal" -v n="$(wc -l <"$a")" 'BEGIN {
+        r = ma / mb
+        printf "%s: median %.1f ms vs floor %.1f ms over %d runs each: %.3fx (goal <= %.2fx, %s)\n",
+               l, ma, mb, n, r, g, (r <= g ? "met" : "missed")
+    }'
+}
+
+report_size() {
+    local label=$1 file=$2 goal=${3:-}
+    if [ ! -f "$file" ]; then
+        echo "$label: $file is missing"
+        return
+    fi
+    local size
+    size=$(stat -c %s "$file")
+    if [ -n "$goal" ]; then
+        awk -v l="$label" -v s="$size" -v g="$goal" 'BEGIN {
+            printf "%s: %d bytes (%.1f KB; goal <= %d KB, %s)\n", l, s, s / 1024, g / 1024, (s <= g ? "met" : "missed")
+        }'
+    else
+        awk -v l="$label" -v s="$size" 'BEGIN { printf "%s: %d bytes (%.1f KB)\n", l, s, s / 1024 }'
+    fi
+}
+
+bench_startup() {
+    local exe='C:\bench\corvalesmgr.exe'
+    bench_pair "corvalesmgr.exe /desktop vs ShellExecute alone" "$STARTUP_GOAL" \
+        "$exe /desktop" 'C:\bench\floor_shellexecute.exe'
+    bench_pair "corvalesmgr.exe /install vs an empty program" "$STARTUP_GOAL" \
+        "$exe /install" 'C:\bench\floor_empty.exe'
+}
+
+bench_sizes() {
+    report_size "64-bit corvalesmgr.exe" "$build64/corvalesmgr.exe"
+    report_size "32-bit corvalesmgr.exe" "$build32/corvalesmgr.exe" "$SIZE32_GOAL"
+}
+
+main() {
+    if [ $# -ne 2 ]; then
+        echo "usage: bench/run.sh <mingw64-build-dir> <mingw32-build-dir>" >&2
+        exit 2
+    fi
+    build64=$1
+    build32=$2
+    if [ ! -f "$build64/corvalesmgr.exe" ]; then
+        echo "bench: no $build64/corvalesmgr.exe; build it first (make mingw64)" >&2
+        exit 1
+    fi
+    work=$(mktemp -d "${TMPDIR:-/tmp}/corvales-bench.XXXXXX")
+    trap cleanup EXIT
+    build_floors
+    find_driver
+    start_session
+    bench_startup
+    bench_sizes
+}
+
+main "$@"
