@@ -7,7 +7,7 @@ import os
 import sys
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from uninstallprefix import (PROBE_LOG, PRODUCT_KEY, SESSION_MANAGER, Helpers,  # noqa: E402
+from uninstallprefix import (PROBE_LOG, PRODUCT_KEY, Helpers,  # noqa: E402
                              UninstallPrefix)
 
 LAYOUT = ('desktop=ours', 'programs=ours', 'programs-uninst', 'pinned-taskbar=ours',

@@ -9,7 +9,6 @@ import os
 import shutil
 import subprocess
 import tempfile
-import time
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 WINE_ENV = os.path.join(HERE, '..', 'wine', 'wine-env.sh')
@@ -25,11 +24,6 @@ UNINSTALL_KEYS = r'HKEY_CURRENT_USER\Software\Microsoft\Windows\CurrentVersion\U
 PRODUCT_KEY = UNINSTALL_KEYS + '\\' + PRODUCT
 SESSION_MANAGER = r'HKLM\System\CurrentControlSet\Control\Session Manager'
 
-# Wine rewrites these on its own while programs run.
-VOLATILE_KEYS = (
-    'hkey_current_user\\volatile environment',
-    'hkey_current_user\\software\\wine\\explorer',
-)
 # Under drive_c, only these folders' contents are compared in full; Wine's
 # own tree is compared by size and modification time (it is large, and a
 # file changed there by our program would still show).
@@ -297,8 +291,7 @@ class UninstallPrefix:
         self.wine('reg', 'export', 'HKCU', 'C:\\corvales-test\\hkcu.reg', '/y')
         with open(self.unix('C:\\corvales-test\\hkcu.reg'), 'rb') as f:
             text = f.read().decode('utf-16')
-        return {k: v for k, v in parse_reg(text).items()
-                if not k.lower().startswith(VOLATILE_KEYS)}
+        return parse_reg(text)
 
     def snapshot(self):
         files = self._files(self.drive_c, 'C:')
