@@ -7,9 +7,10 @@
 ; is written here must stay exactly what its uninstall looks for: the folder,
 ; the key and the shortcut names below. No uninstaller of NSIS's own is made.
 ;
-; Exit codes in silent mode (/S): 0 installed, 1 cancelled, 3 the program
-; folder cannot be made or written, 4 the installed program is in use and
-; cannot be replaced, 5 a shortcut or the uninstall key could not be written.
+; Exit codes, silent (/S) or not: 0 installed, 1 cancelled on a page, 3 the
+; program folder cannot be made or written, 4 the installed program is in use
+; and cannot be replaced, 5 a shortcut or the uninstall key could not be
+; written. In silent mode the reason goes nowhere but the exit code.
 
 !ifndef ARCH | EXE | OUTFILE
   !error "define ARCH (x86_64 or i686), EXE and OUTFILE"
