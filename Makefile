@@ -11,21 +11,11 @@ all: build
 bootstrap:
 	@tools/bootstrap.sh
 
-host: bootstrap
-	cmake --preset host >/dev/null
-	cmake --build --preset host -j $(JOBS)
-
-mingw64: bootstrap
-	cmake --preset mingw64 >/dev/null
-	cmake --build --preset mingw64 -j $(JOBS)
-
-mingw32: bootstrap
-	cmake --preset mingw32 >/dev/null
-	cmake --build --preset mingw32 -j $(JOBS)
-
-fuzz: bootstrap
-	cmake --preset fuzz >/dev/null
-	cmake --build --preset fuzz -j $(JOBS)
+# One configure-and-build rule for every CMake preset.
+PRESETS := host mingw64 mingw32 fuzz
+$(PRESETS): bootstrap
+	cmake --preset $@ >/dev/null
+	cmake --build --preset $@ -j $(JOBS)
 
 build: host mingw64 mingw32
 
