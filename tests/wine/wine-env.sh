@@ -10,6 +10,8 @@
 #   corvales_wine_fresh_prefix DIR make DIR/prefix + DIR/home, a throwaway
 #                                  copy of an initialised template prefix
 #   corvales_wine_use DIR          export WINEPREFIX/HOME for such a DIR
+#   corvales_wine_start            start the prefix's server and services
+#                                  detached from our stdio
 #   corvales_wine_set_browser CMD  route opened web addresses to Unix CMD
 #   corvales_wine_discard          end the prefix's processes
 #                                  (remove its DIR yourself)
@@ -129,6 +131,14 @@ corvales_wine_session() {
     ) 9>"$prefix.lock" || return 1
     export WINEPREFIX=$prefix HOME=$prefix-home
     corvales_wine_quiet
+}
+
+# The first Wine command in a prefix starts its wineserver and services,
+# which inherit that command's stdout and stderr and outlive it: a caller
+# reading them to the end (ctest, a pipe) would wait for the whole session.
+corvales_wine_start() {
+    "$CORVALES_WINESERVER" -k0 2>/dev/null ||
+        "$CORVALES_WINE" cmd /c exit </dev/null >/dev/null 2>&1 || true
 }
 
 # CMD receives each opened web address as its only argument. Wine tries
