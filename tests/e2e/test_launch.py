@@ -109,6 +109,9 @@ class DispatchTest(LaunchCase):
             (P + ' /x:"/uninst"', DESK),
             (P + ' /a\t/desktop', DESK),
             (P + ' /a\t/taskbar', DESK),
+            (P + ' /taskbar\t', DESK),
+            (P + ' /taskbar\t/x', DESK),
+            (P + ' /startmenu\t/taskbar', DESK),
             (P + ' --desktop', DESK),
             (P + ' --taskbar', DESK),
             (P + ' /taskbar\x01/startmenu', DESK),
@@ -133,15 +136,9 @@ class DispatchTest(LaunchCase):
             with self.subTest(line=line):
                 self.assertOpensNothing(line)
 
-    def test_uninstall_with_del_waits_without_a_box(self):
-        for line in (P + ' /uninst /del', P + ' /del /uninst', P + ' -UNINST -Del:now'):
-            with self.subTest(line=line):
-                report = self.assertOpensNothing(line)
-                # The delay is what lets the caller exit first; a floor, not a speed check.
-                self.assertGreaterEqual(int(report['ms']), DEL_DELAY_MS - 100)
+class UninstallTest(LaunchCase):
+    """Kept apart: confirming runs the uninstaller in this prefix."""
 
-
-class UninstallBoxTest(LaunchCase):
     def assertBox(self, report):
         self.assertEqual(report['box'], 'shown')
         self.assertEqual(report['caption'], CAPTION)
@@ -169,7 +166,15 @@ class UninstallBoxTest(LaunchCase):
                 self.assertBox(report)
                 self.assertEqual(report['exit'], '0')
                 if action != 'ok':
-                    self.assertEqual(urls, [])
+                    # Declining starts nothing: no uninstaller, no page.
+                    self.assertEqual((report['children'], urls), ('0', []))
+
+    def test_uninstall_with_del_waits_without_a_box(self):
+        for line in (P + ' /uninst /del', P + ' /del /uninst', P + ' -UNINST -Del:now'):
+            with self.subTest(line=line):
+                report = self.assertOpensNothing(line)
+                # The delay is what lets the caller exit first; a floor, not a speed check.
+                self.assertGreaterEqual(int(report['ms']), DEL_DELAY_MS - 100)
 
 
 class BadInputTest(LaunchCase):
