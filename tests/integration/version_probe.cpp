@@ -1,11 +1,13 @@
-// Reports, as UTF-8 "key=value" lines, what the program's own version code
-// logic sees on this system, and which version.dll copies the process holds.
+// Reports, as UTF-8 "key=value" lines, the version code the program works
+// out on this system and what each version.dll in the process says about
+// the kernel file.
 #include <windows.h>
 #include <tlhelp32.h>
 
 #include <cstdint>
 #include <cstdio>
 #include <string>
+#include <vector>
 
 #include "os/RealSystem.h"
 #include "sysinfo/WindowsVersion.h"
@@ -33,24 +35,49 @@ std::string VersionText(std::uint32_t high, std::uint32_t low) {
     return text;
 }
 
-// A copy of version.dll planted by the tests counts the kernel reads it was
-// asked for; Windows' own has no such export.
-using PlantedReadsFn = LONG(WINAPI*)();
+template <typename Fn>
+Fn Proc(HMODULE module, const char* name) {
+    return reinterpret_cast<Fn>(reinterpret_cast<void (*)()>(GetProcAddress(module, name)));
+}
 
-void ReportVersionModules() {
+// The kernel file's version as this one module reads it.
+std::string KernelVersionThrough(HMODULE module, const std::wstring& kernel) {
+    auto size = Proc<DWORD(WINAPI*)(LPCWSTR, LPDWORD)>(module, "GetFileVersionInfoSizeW");
+    auto info = Proc<BOOL(WINAPI*)(LPCWSTR, DWORD, DWORD, LPVOID)>(module, "GetFileVersionInfoW");
+    auto query = Proc<BOOL(WINAPI*)(LPCVOID, LPCWSTR, LPVOID*, PUINT)>(module, "VerQueryValueW");
+    if (size == nullptr || info == nullptr || query == nullptr) return "no-exports";
+    DWORD handle = 0;
+    const DWORD length = size(kernel.c_str(), &handle);
+    if (length == 0) return "none";
+    std::vector<unsigned char> block(length);
+    void* fixed = nullptr;
+    UINT fixedLength = 0;
+    if (!info(kernel.c_str(), handle, length, block.data()) ||
+        !query(block.data(), L"\\", &fixed, &fixedLength) || fixed == nullptr)
+        return "none";
+    const auto* record = static_cast<const VS_FIXEDFILEINFO*>(fixed);
+    return VersionText(record->dwFileVersionMS, record->dwFileVersionLS);
+}
+
+// One line per loaded version.dll: its path, the kernel version it reads,
+// and, for the copy the tests plant (Windows' own lacks the export), how
+// many kernel reads it had been asked for before this report.
+void ReportVersionModules(const std::wstring& kernel) {
     HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPMODULE, GetCurrentProcessId());
     if (snapshot == INVALID_HANDLE_VALUE) {
-        Line("modules", "unavailable");
+        Line("version_module", "unavailable");
         return;
     }
     MODULEENTRY32W entry{};
     entry.dwSize = sizeof entry;
-    for (BOOL more = Module32FirstW(snapshot, &entry); more; more = Module32NextW(snapshot, &entry)) {
+    for (BOOL more = Module32FirstW(snapshot, &entry); more;
+         more = Module32NextW(snapshot, &entry)) {
         if (lstrcmpiW(entry.szModule, L"version.dll") != 0) continue;
-        Line("version_module", Utf8(entry.szExePath));
-        auto reads = reinterpret_cast<PlantedReadsFn>(reinterpret_cast<void (*)()>(
-            GetProcAddress(entry.hModule, "PlantedKernelReads")));
-        if (reads != nullptr) Line("planted_kernel_reads", std::to_string(reads()));
+        auto plantedReads = Proc<LONG(WINAPI*)()>(entry.hModule, "PlantedKernelReads");
+        const std::string reads = plantedReads ? std::to_string(plantedReads()) : "-";
+        Line("version_module", Utf8(entry.szExePath) + ";kernel=" +
+                                   KernelVersionThrough(entry.hModule, kernel) +
+                                   ";planted_reads=" + reads);
     }
     CloseHandle(snapshot);
 }
@@ -59,14 +86,14 @@ void ReportVersionModules() {
 
 int wmain() {
     os::RealSystem sys;
+    // First, so the module report shows where the code's own reads went.
     Line("code", std::to_string(GetWindowsVersionCode(sys)));
     const std::wstring kernel = GetKernelFilePath(sys);
     Line("kernel", Utf8(kernel));
-    // After the code, so the count below covers the code's own reads only
-    // plus this one.
+    ReportVersionModules(kernel);
     std::uint32_t high = 0, low = 0;
-    Line("kernel_version", ReadFileVersion(sys, kernel, high, low) ? VersionText(high, low) : "none");
-    ReportVersionModules();
+    Line("kernel_version",
+         ReadFileVersion(sys, kernel, high, low) ? VersionText(high, low) : "none");
     std::fflush(stdout);
     return 0;
 }
