@@ -9,11 +9,13 @@ import select
 import shlex
 import shutil
 import subprocess
+import sys
 import tempfile
 import time
 
 HERE = os.path.dirname(os.path.abspath(__file__))
-WINE_ENV = os.path.join(HERE, '..', 'wine', 'wine-env.sh')
+sys.path.insert(0, os.path.join(HERE, '..', 'wine'))
+import wineenv  # noqa: E402
 
 # The desktop of a new prefix; the very first one on a machine can be slow.
 HOLD_START_S = 300
@@ -61,13 +63,7 @@ class WinePrefix:
             raise
 
     def _make(self, driver):
-        out = subprocess.run(
-            ['bash', '-c', '. "$1" && corvales_wine_fresh_prefix "$2" && corvales_wine_use "$2" && '
-             'printf "%s\\0" "$CORVALES_WINE" "$CORVALES_WINESERVER" && env -0', '_', WINE_ENV, self.dir],
-            check=True, stdout=subprocess.PIPE, stdin=subprocess.DEVNULL).stdout.decode()
-        fields = out.split('\0')
-        self.wine, self.wineserver = fields[0], fields[1]
-        self.env = dict(f.split('=', 1) for f in fields[2:] if '=' in f)
+        self.wine, self.wineserver, self.env = wineenv.fresh_prefix(self.dir)
         self.prefix = self.env['WINEPREFIX']
         self.record = os.path.join(self.dir, 'urls')
         hook = os.path.join(self.dir, 'browser-hook')

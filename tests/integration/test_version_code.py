@@ -21,7 +21,8 @@ import tempfile
 import unittest
 
 HERE = os.path.dirname(os.path.abspath(__file__))
-WINE_ENV = os.path.join(HERE, '..', 'wine', 'wine-env.sh')
+sys.path.insert(0, os.path.join(HERE, '..', 'wine'))
+import wineenv  # noqa: E402
 
 # Well above a run's few tenths of a second; only guards against a stuck Wine.
 RUN_TIMEOUT_S = 120
@@ -46,13 +47,7 @@ class ProbePrefix:
             raise
 
     def _make(self):
-        out = subprocess.run(
-            ['bash', '-c', '. "$1" && corvales_wine_fresh_prefix "$2" && corvales_wine_use "$2" && '
-             'printf "%s\\0" "$CORVALES_WINE" "$CORVALES_WINESERVER" && env -0', '_', WINE_ENV, self.dir],
-            check=True, stdout=subprocess.PIPE, stdin=subprocess.DEVNULL).stdout.decode()
-        fields = out.split('\0')
-        self.wine, self.wineserver = fields[0], fields[1]
-        self.env = dict(f.split('=', 1) for f in fields[2:] if '=' in f)
+        self.wine, self.wineserver, self.env = wineenv.fresh_prefix(self.dir)
         self.drive_c = os.path.join(self.env['WINEPREFIX'], 'drive_c')
         self.kernel = os.path.join(self.drive_c, 'windows', 'system32', 'ntoskrnl.exe')
         # The prefix's system files are hard links shared with the template

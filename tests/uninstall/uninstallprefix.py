@@ -8,10 +8,12 @@ import hashlib
 import os
 import shutil
 import subprocess
+import sys
 import tempfile
 
 HERE = os.path.dirname(os.path.abspath(__file__))
-WINE_ENV = os.path.join(HERE, '..', 'wine', 'wine-env.sh')
+sys.path.insert(0, os.path.join(HERE, '..', 'wine'))
+import wineenv  # noqa: E402
 
 TOOLS = 'C:\\corvales-test\\'
 PROBE_LOG = 'C:\\corvales-test\\probe.log'
@@ -133,15 +135,7 @@ class UninstallPrefix:
 
     # -- set-up -----------------------------------------------------------
     def _make(self, version, kernel):
-        out = subprocess.run(
-            ['bash', '-c', '. "$1" && corvales_wine_fresh_prefix "$2" && corvales_wine_use "$2" && '
-             'printf "%s\\0" "$CORVALES_WINE" "$CORVALES_WINESERVER" && env -0', '_', WINE_ENV,
-             self.dir],
-            check=True, stdout=subprocess.PIPE, stdin=subprocess.DEVNULL,
-            timeout=1200).stdout.decode()
-        fields = out.split('\0')
-        self.wine_loader, self.wineserver = fields[0], fields[1]
-        self.env = dict(f.split('=', 1) for f in fields[2:] if '=' in f)
+        self.wine_loader, self.wineserver, self.env = wineenv.fresh_prefix(self.dir, timeout=1200)
         self.prefix = self.env['WINEPREFIX']
         self.home = self.env['HOME']
         self.drive_c = os.path.join(self.prefix, 'drive_c')
