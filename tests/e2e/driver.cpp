@@ -10,14 +10,18 @@
 // naming a file holding such hex (for lines longer than our own command line
 // can carry), or "text:" followed by the line itself.
 #include <windows.h>
-#include <tlhelp32.h>
 
 #include <cstdio>
 #include <cstdlib>
 #include <string>
 #include <vector>
 
+#include "../wine/driver_kit.h"
+
 namespace {
+
+using driver_kit::Utf8;
+using driver_kit::WindowText;
 
 // Bounds the wait for children a program leaves behind (e.g. the browser
 // launcher started by ShellExecute), so a stuck one can't hang a test.
@@ -29,20 +33,12 @@ void out(const std::string& line) {
     WriteFile(GetStdHandle(STD_OUTPUT_HANDLE), s.data(), static_cast<DWORD>(s.size()), &written, nullptr);
 }
 
-std::string utf8(const std::wstring& w) {
-    if (w.empty()) return {};
-    int n = WideCharToMultiByte(CP_UTF8, 0, w.data(), static_cast<int>(w.size()), nullptr, 0, nullptr, nullptr);
-    std::string s(n, '\0');
-    WideCharToMultiByte(CP_UTF8, 0, w.data(), static_cast<int>(w.size()), &s[0], n, nullptr, nullptr);
-    return s;
-}
-
 // Keeps every report on one line whatever the text holds; the test decodes
 // the same escapes. Lone surrogates are shown as \uXXXX instead of U+FFFD.
 std::string escaped(const std::wstring& w) {
     std::wstring plain;
     std::string res;
-    auto flush = [&] { res += utf8(plain); plain.clear(); };
+    auto flush = [&] { res += Utf8(plain); plain.clear(); };
     for (size_t i = 0; i < w.size(); ++i) {
         wchar_t c = w[i];
         bool high = c >= 0xD800 && c <= 0xDBFF;
@@ -146,17 +142,7 @@ void report_exit(HANDLE process, DWORD started) {
 // Waits for the processes the program started (ShellExecute's launcher) so
 // that whatever they do has been done when we report.
 void await_children(DWORD parent) {
-    std::vector<HANDLE> kids;
-    HANDLE snap = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
-    if (snap != INVALID_HANDLE_VALUE) {
-        PROCESSENTRY32W pe{};
-        pe.dwSize = sizeof pe;
-        for (BOOL ok = Process32FirstW(snap, &pe); ok; ok = Process32NextW(snap, &pe)) {
-            if (pe.th32ParentProcessID != parent || pe.th32ProcessID == parent) continue;
-            if (HANDLE h = OpenProcess(SYNCHRONIZE, FALSE, pe.th32ProcessID)) kids.push_back(h);
-        }
-        CloseHandle(snap);
-    }
+    const std::vector<HANDLE> kids = driver_kit::ChildProcessesOf(parent);
     DWORD deadline = GetTickCount() + kChildrenTimeoutMs;
     bool all = true;
     for (HANDLE h : kids) {
@@ -188,33 +174,6 @@ int cmd_run(DWORD timeout_ms, const std::wstring& line) {
     return 0;
 }
 
-struct Search {
-    DWORD pid;
-    HWND found;
-};
-
-BOOL CALLBACK find_box(HWND hwnd, LPARAM lp) {
-    auto* s = reinterpret_cast<Search*>(lp);
-    DWORD pid = 0;
-    GetWindowThreadProcessId(hwnd, &pid);
-    wchar_t cls[64] = {};
-    GetClassNameW(hwnd, cls, 64);
-    // Only a box that has finished its set-up is shown, so its texts are final.
-    if (pid == s->pid && lstrcmpW(cls, L"#32770") == 0 && IsWindowVisible(hwnd)) {
-        s->found = hwnd;
-        return FALSE;
-    }
-    return TRUE;
-}
-
-std::wstring window_text(HWND hwnd) {
-    wchar_t buf[4096] = {};
-    DWORD_PTR len = 0;
-    // A hung program must not hang us.
-    if (!SendMessageTimeoutW(hwnd, WM_GETTEXT, 4096, reinterpret_cast<LPARAM>(buf), SMTO_ABORTIFHUNG, 2000, &len)) return {};
-    return std::wstring(buf, static_cast<size_t>(len));
-}
-
 struct Children {
     std::string buttons;
     HWND ok = nullptr;
@@ -229,7 +188,7 @@ BOOL CALLBACK list_child(HWND hwnd, LPARAM lp) {
     int id = GetDlgCtrlID(hwnd);
     if (lstrcmpiW(cls, L"Button") == 0 && IsWindowVisible(hwnd)) {
         if (!c->buttons.empty()) c->buttons += ",";
-        c->buttons += std::to_string(id) + ":" + escaped(window_text(hwnd));
+        c->buttons += std::to_string(id) + ":" + escaped(WindowText(hwnd));
         if (id == IDOK) c->ok = hwnd;
         if (id == IDCANCEL) c->cancel = hwnd;
     } else if (lstrcmpiW(cls, L"Static") == 0 && (GetWindowLongW(hwnd, GWL_STYLE) & SS_TYPEMASK) == SS_ICON) {
@@ -240,9 +199,9 @@ BOOL CALLBACK list_child(HWND hwnd, LPARAM lp) {
 
 void describe_box(HWND box, Children& kids) {
     out("box=shown");
-    out("caption=" + escaped(window_text(box)));
+    out("caption=" + escaped(WindowText(box)));
     HWND text = GetDlgItem(box, 0xFFFF);
-    out("text=" + escaped(text ? window_text(text) : std::wstring()));
+    out("text=" + escaped(text ? WindowText(text) : std::wstring()));
     EnumChildWindows(box, list_child, reinterpret_cast<LPARAM>(&kids));
     out("buttons=" + kids.buttons);
     LRESULT def = SendMessageW(box, DM_GETDEFID, 0, 0);
@@ -265,28 +224,27 @@ void press(HWND box, const Children& kids, const std::wstring& action) {
         PostMessageW(box, WM_CLOSE, 0, 0);
         return;
     }
-    // As a click does: the button tells the box it was pressed.
-    PostMessageW(box, WM_COMMAND, MAKEWPARAM(GetDlgCtrlID(button), BN_CLICKED), reinterpret_cast<LPARAM>(button));
+    driver_kit::PressButton(box, button);
 }
 
 int cmd_box(const std::wstring& action, DWORD timeout_ms, const std::wstring& line) {
     if (action != L"ok" && action != L"cancel" && action != L"close" && action != L"none") usage("box wants ok, cancel, close or none");
     DWORD begin = GetTickCount();
     PROCESS_INFORMATION pi = start(line);
-    Search s{pi.dwProcessId, nullptr};
+    HWND found = nullptr;
     bool exited = false;
-    while (!s.found && GetTickCount() - begin < timeout_ms) {
-        EnumWindows(find_box, reinterpret_cast<LPARAM>(&s));
-        if (s.found) break;
-        if (exited) break;
+    while (GetTickCount() - begin < timeout_ms) {
+        const std::vector<HWND> boxes = driver_kit::VisibleDialogsOf(pi.dwProcessId);
+        if (!boxes.empty()) found = boxes.front();
+        if (found || exited) break;
         // Look once more after the exit: a box shown just before it counts.
         exited = WaitForSingleObject(pi.hProcess, 20) == WAIT_OBJECT_0;
     }
-    if (s.found) {
+    if (found) {
         Children kids;
-        describe_box(s.found, kids);
+        describe_box(found, kids);
         // With "none" a box is a failure, but still close it so the program ends.
-        press(s.found, kids, action == L"none" ? L"close" : action);
+        press(found, kids, action == L"none" ? L"close" : action);
     } else {
         out("box=none");
     }

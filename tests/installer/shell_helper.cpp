@@ -36,21 +36,12 @@
 #include <string>
 #include <vector>
 
+#include "../wine/driver_kit.h"
+
 namespace {
 
 void out(const char* key, const std::wstring& value) {
-    std::string s;
-    if (!value.empty()) {
-        const int n = WideCharToMultiByte(CP_UTF8, 0, value.data(), static_cast<int>(value.size()),
-                                          nullptr, 0, nullptr, nullptr);
-        s.assign(n, '\0');
-        WideCharToMultiByte(CP_UTF8, 0, value.data(), static_cast<int>(value.size()), &s[0], n,
-                            nullptr, nullptr);
-    }
-    // One report per line whatever the text holds.
-    for (char& c : s)
-        if (c == '\n' || c == '\r') c = ' ';
-    std::printf("%s=%s\n", key, s.c_str());
+    std::printf("%s=%s\n", key, driver_kit::Utf8Line(value).c_str());
     std::fflush(stdout);
 }
 
@@ -184,42 +175,9 @@ int cmd_link(const wchar_t* file) {
     return 0;
 }
 
-struct Windows {
-    DWORD pid;
-    std::vector<HWND> found;
-};
-
-BOOL CALLBACK list_dialog(HWND hwnd, LPARAM lp) {
-    auto* w = reinterpret_cast<Windows*>(lp);
-    DWORD pid = 0;
-    GetWindowThreadProcessId(hwnd, &pid);
-    wchar_t cls[16] = {};
-    GetClassNameW(hwnd, cls, 16);
-    if (pid == w->pid && lstrcmpW(cls, L"#32770") == 0 && IsWindowVisible(hwnd)) w->found.push_back(hwnd);
-    return TRUE;
-}
-
-std::vector<HWND> dialogs_of(DWORD pid) {
-    Windows w{pid, {}};
-    EnumWindows(list_dialog, reinterpret_cast<LPARAM>(&w));
-    return w.found;
-}
-
-std::wstring text_of(HWND hwnd) {
-    wchar_t buf[2048] = {};
-    DWORD_PTR len = 0;
-    // A hung program must not hang us.
-    if (!SendMessageTimeoutW(hwnd, WM_GETTEXT, 2048, reinterpret_cast<LPARAM>(buf), SMTO_ABORTIFHUNG,
-                             2000, &len))
-        return {};
-    return std::wstring(buf, static_cast<size_t>(len));
-}
-
-// As a click does: the button tells its dialog it was pressed.
-void press(HWND dialog, HWND button) {
-    PostMessageW(dialog, WM_COMMAND, MAKEWPARAM(GetDlgCtrlID(button), BN_CLICKED),
-                 reinterpret_cast<LPARAM>(button));
-}
+using driver_kit::PressButton;
+using driver_kit::VisibleDialogsOf;
+using driver_kit::WindowText;
 
 int cmd_ui(DWORD timeout, const wchar_t* cmdline, int steps, wchar_t** step) {
     std::vector<wchar_t> line(cmdline, cmdline + lstrlenW(cmdline) + 1);
@@ -250,25 +208,25 @@ int cmd_ui(DWORD timeout, const wchar_t* cmdline, int steps, wchar_t** step) {
         const std::wstring label = at == std::wstring::npos ? std::wstring() : s.substr(at + 1);
         bool done = false;
         while (!done && !expired()) {
-            for (HWND d : dialogs_of(pi.dwProcessId)) {
+            for (HWND d : VisibleDialogsOf(pi.dwProcessId)) {
                 if (!wizard) wizard = d;
                 if (box && d != wizard &&
                     std::find(answered.begin(), answered.end(), d) == answered.end()) {
                     HWND label = GetDlgItem(d, 0xFFFF);
                     HWND button = GetDlgItem(d, id);
-                    out("box_caption", text_of(d));
-                    out("box_text", label ? text_of(label) : std::wstring());
+                    out("box_caption", WindowText(d));
+                    out("box_text", label ? WindowText(label) : std::wstring());
                     if (!button) out("error", L"the box has no button " + std::to_wstring(id));
-                    else press(d, button);
+                    else PressButton(d, button);
                     answered.push_back(d);
                     done = true;
                     break;
                 }
                 HWND button = GetDlgItem(wizard, id);
                 if (!box && d == wizard && button && IsWindowVisible(button) && IsWindowEnabled(button) &&
-                    (label.empty() || text_of(button) == label)) {
-                    out("clicked", text_of(button));
-                    press(wizard, button);
+                    (label.empty() || WindowText(button) == label)) {
+                    out("clicked", WindowText(button));
+                    PressButton(wizard, button);
                     done = true;
                     break;
                 }
@@ -309,7 +267,7 @@ int cmd_hold(DWORD timeout, const wchar_t* release, const wchar_t* cmdline) {
     const DWORD begin = GetTickCount();
     HWND box = nullptr;
     while (!box && GetTickCount() - begin < timeout) {
-        std::vector<HWND> d = dialogs_of(pi.dwProcessId);
+        std::vector<HWND> d = VisibleDialogsOf(pi.dwProcessId);
         if (!d.empty()) box = d.front();
         else if (WaitForSingleObject(pi.hProcess, 20) == WAIT_OBJECT_0) break;
     }
@@ -321,7 +279,7 @@ int cmd_hold(DWORD timeout, const wchar_t* release, const wchar_t* cmdline) {
     out("ready", L"1");
     while (GetFileAttributesW(release) == INVALID_FILE_ATTRIBUTES && GetTickCount() - begin < timeout)
         Sleep(20);
-    if (HWND cancel = GetDlgItem(box, IDCANCEL)) press(box, cancel);
+    if (HWND cancel = GetDlgItem(box, IDCANCEL)) PressButton(box, cancel);
     if (WaitForSingleObject(pi.hProcess, 10000) != WAIT_OBJECT_0) {
         TerminateProcess(pi.hProcess, 0xDEAD);
         out("exit", L"timeout");

@@ -7,13 +7,17 @@
 //   hold=<path>   keep <path> open, shared for reading only, throughout
 //   gone=<path>   also wait for <path> to disappear and say when it did
 #include <windows.h>
-#include <tlhelp32.h>
 
 #include <cstdio>
 #include <string>
 #include <vector>
 
+#include "../wine/driver_kit.h"
+
 namespace {
+
+using driver_kit::Utf8Line;
+using driver_kit::WindowText;
 
 LARGE_INTEGER g_frequency;
 
@@ -35,48 +39,6 @@ void out_ms(const char* key, double ms) {
     out(key, buf);
 }
 
-std::string utf8(const std::wstring& w) {
-    if (w.empty()) return {};
-    const int n = WideCharToMultiByte(CP_UTF8, 0, w.data(), static_cast<int>(w.size()), nullptr,
-                                      0, nullptr, nullptr);
-    std::string s(n, '\0');
-    WideCharToMultiByte(CP_UTF8, 0, w.data(), static_cast<int>(w.size()), &s[0], n, nullptr,
-                        nullptr);
-    // One report per line whatever the text holds.
-    for (char& c : s)
-        if (c == '\n' || c == '\r') c = ' ';
-    return s;
-}
-
-std::wstring text_of(HWND hwnd) {
-    wchar_t buf[1024] = {};
-    DWORD_PTR len = 0;
-    // A hung program must not hang us.
-    if (!SendMessageTimeoutW(hwnd, WM_GETTEXT, 1024, reinterpret_cast<LPARAM>(buf),
-                             SMTO_ABORTIFHUNG, 2000, &len))
-        return {};
-    return std::wstring(buf, static_cast<size_t>(len));
-}
-
-struct Search {
-    DWORD pid;
-    HWND found;
-};
-
-BOOL CALLBACK find_box(HWND hwnd, LPARAM lp) {
-    auto* s = reinterpret_cast<Search*>(lp);
-    DWORD pid = 0;
-    GetWindowThreadProcessId(hwnd, &pid);
-    wchar_t cls[16] = {};
-    GetClassNameW(hwnd, cls, 16);
-    // Only a box that has finished its set-up is shown, so its texts are final.
-    if (pid == s->pid && lstrcmpW(cls, L"#32770") == 0 && IsWindowVisible(hwnd)) {
-        s->found = hwnd;
-        return FALSE;
-    }
-    return TRUE;
-}
-
 BOOL CALLBACK list_button(HWND hwnd, LPARAM lp) {
     wchar_t cls[16] = {};
     GetClassNameW(hwnd, cls, 16);
@@ -86,22 +48,6 @@ BOOL CALLBACK list_button(HWND hwnd, LPARAM lp) {
         *ids += std::to_string(GetDlgCtrlID(hwnd));
     }
     return TRUE;
-}
-
-// The processes the program started: the copy that finishes the uninstall
-// and any verb handler. Ended ones have done their work already.
-std::vector<HANDLE> children_of(DWORD parent) {
-    std::vector<HANDLE> kids;
-    HANDLE snap = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
-    if (snap == INVALID_HANDLE_VALUE) return kids;
-    PROCESSENTRY32W pe{};
-    pe.dwSize = sizeof pe;
-    for (BOOL ok = Process32FirstW(snap, &pe); ok; ok = Process32NextW(snap, &pe)) {
-        if (pe.th32ParentProcessID != parent || pe.th32ProcessID == parent) continue;
-        if (HANDLE h = OpenProcess(SYNCHRONIZE, FALSE, pe.th32ProcessID)) kids.push_back(h);
-    }
-    CloseHandle(snap);
-    return kids;
 }
 
 bool exists(const std::wstring& path) {
@@ -146,33 +92,31 @@ int wmain(int argc, wchar_t** argv) {
 
     LARGE_INTEGER begin;
     QueryPerformanceCounter(&begin);
-    Search s{pi.dwProcessId, nullptr};
-    while (!s.found && since(begin) < timeout) {
-        EnumWindows(find_box, reinterpret_cast<LPARAM>(&s));
-        if (!s.found && WaitForSingleObject(pi.hProcess, 10) == WAIT_OBJECT_0) break;
+    HWND box = nullptr;
+    while (since(begin) < timeout) {
+        const std::vector<HWND> boxes = driver_kit::VisibleDialogsOf(pi.dwProcessId);
+        if (!boxes.empty()) box = boxes.front();
+        if (box || WaitForSingleObject(pi.hProcess, 10) == WAIT_OBJECT_0) break;
     }
-    if (!s.found) {
+    if (!box) {
         out("box", "none");
         TerminateProcess(pi.hProcess, 0xDEAD);
         return 4;
     }
     out("box", "shown");
-    out("caption", utf8(text_of(s.found)));
-    HWND label = GetDlgItem(s.found, 0xFFFF);
-    out("text", utf8(label ? text_of(label) : std::wstring()));
+    out("caption", Utf8Line(WindowText(box)));
+    HWND label = GetDlgItem(box, 0xFFFF);
+    out("text", Utf8Line(label ? WindowText(label) : std::wstring()));
     std::string buttons;
-    EnumChildWindows(s.found, list_button, reinterpret_cast<LPARAM>(&buttons));
+    EnumChildWindows(box, list_button, reinterpret_cast<LPARAM>(&buttons));
     out("buttons", buttons);
 
     LARGE_INTEGER answered;
     QueryPerformanceCounter(&answered);
     if (answer == L"close") {
-        PostMessageW(s.found, WM_CLOSE, 0, 0);
+        PostMessageW(box, WM_CLOSE, 0, 0);
     } else {
-        const int id = answer == L"ok" ? IDOK : IDCANCEL;
-        // As a click does: the button tells the box it was pressed.
-        PostMessageW(s.found, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED),
-                     reinterpret_cast<LPARAM>(GetDlgItem(s.found, id)));
+        driver_kit::PressButton(box, GetDlgItem(box, answer == L"ok" ? IDOK : IDCANCEL));
     }
 
     if (WaitForSingleObject(pi.hProcess, timeout) != WAIT_OBJECT_0) {
@@ -185,7 +129,9 @@ int wmain(int argc, wchar_t** argv) {
     GetExitCodeProcess(pi.hProcess, &code);
     out("exit", std::to_string(code));
 
-    std::vector<HANDLE> kids = children_of(pi.dwProcessId);
+    // The copy that finishes the uninstall and any verb handler; ended
+    // ones have done their work already.
+    std::vector<HANDLE> kids = driver_kit::ChildProcessesOf(pi.dwProcessId);
     out("children", std::to_string(kids.size()));
     bool goneSeen = gone.empty();
     for (;;) {
