@@ -9,20 +9,13 @@
 #include <string>
 #include <vector>
 
+#include "../wine/driver_kit.h"
 #include "os/RealSystem.h"
 #include "sysinfo/WindowsVersion.h"
 
 namespace {
 
-std::string Utf8(const std::wstring& w) {
-    if (w.empty()) return {};
-    const int n = WideCharToMultiByte(CP_UTF8, 0, w.data(), static_cast<int>(w.size()), nullptr,
-                                      0, nullptr, nullptr);
-    std::string s(n, '\0');
-    WideCharToMultiByte(CP_UTF8, 0, w.data(), static_cast<int>(w.size()), &s[0], n, nullptr,
-                        nullptr);
-    return s;
-}
+using driver_kit::Utf8;
 
 void Line(const std::string& key, const std::string& value) {
     std::printf("%s=%s\n", key.c_str(), value.c_str());

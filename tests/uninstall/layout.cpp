@@ -24,6 +24,8 @@
 #include <cstring>
 #include <string>
 
+#include "../wine/driver_kit.h"
+
 namespace {
 
 const wchar_t kDisplayName[] = L"Lumora网址大全桌面版";
@@ -39,11 +41,7 @@ const wchar_t kDecoyTarget[] = L"C:\\Program Files\\Corvales Other\\corvalesmgr.
 }
 
 void out(const char* key, const std::wstring& value) {
-    const int n = WideCharToMultiByte(CP_UTF8, 0, value.c_str(), -1, nullptr, 0, nullptr, nullptr);
-    std::string s(n, '\0');
-    WideCharToMultiByte(CP_UTF8, 0, value.c_str(), -1, &s[0], n, nullptr, nullptr);
-    s.resize(n - 1);
-    std::printf("%s=%s\n", key, s.c_str());
+    std::printf("%s=%s\n", key, driver_kit::Utf8(value).c_str());
 }
 
 std::wstring folder(int csidl) {

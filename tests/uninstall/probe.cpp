@@ -5,15 +5,13 @@
 
 #include <string>
 
+#include "../wine/driver_kit.h"
+
 int wmain() {
     wchar_t self[MAX_PATH] = {};
     GetModuleFileNameW(nullptr, self, MAX_PATH);
     const std::wstring line = std::wstring(self) + L"|" + GetCommandLineW() + L"\n";
-    const int n = WideCharToMultiByte(CP_UTF8, 0, line.c_str(), static_cast<int>(line.size()),
-                                      nullptr, 0, nullptr, nullptr);
-    std::string bytes(n, '\0');
-    WideCharToMultiByte(CP_UTF8, 0, line.c_str(), static_cast<int>(line.size()), &bytes[0], n,
-                        nullptr, nullptr);
+    const std::string bytes = driver_kit::Utf8(line);
     // Both verb handlers may be started at once: wait for the other's write.
     for (int attempt = 0; attempt < 200; ++attempt) {
         HANDLE log = CreateFileW(L"C:\\corvales-test\\probe.log", FILE_APPEND_DATA, FILE_SHARE_READ,

@@ -39,25 +39,27 @@ inline std::wstring WindowText(HWND hwnd) {
     return std::wstring(buf, static_cast<size_t>(len));
 }
 
+struct DialogSearch {
+    DWORD pid;
+    std::vector<HWND> found;
+};
+
+inline BOOL CALLBACK CollectDialog(HWND hwnd, LPARAM lp) {
+    auto* search = reinterpret_cast<DialogSearch*>(lp);
+    DWORD owner = 0;
+    GetWindowThreadProcessId(hwnd, &owner);
+    wchar_t cls[16] = {};
+    GetClassNameW(hwnd, cls, 16);
+    if (owner == search->pid && lstrcmpW(cls, L"#32770") == 0 && IsWindowVisible(hwnd))
+        search->found.push_back(hwnd);
+    return TRUE;
+}
+
 // The dialogs (message boxes, wizard pages) process pid shows, in z-order.
 // Only a box that has finished its set-up is shown, so its texts are final.
 inline std::vector<HWND> VisibleDialogsOf(DWORD pid) {
-    struct Search {
-        DWORD pid;
-        std::vector<HWND> found;
-    } search{pid, {}};
-    EnumWindows(
-        [](HWND hwnd, LPARAM lp) -> BOOL {
-            auto* s = reinterpret_cast<Search*>(lp);
-            DWORD owner = 0;
-            GetWindowThreadProcessId(hwnd, &owner);
-            wchar_t cls[16] = {};
-            GetClassNameW(hwnd, cls, 16);
-            if (owner == s->pid && lstrcmpW(cls, L"#32770") == 0 && IsWindowVisible(hwnd))
-                s->found.push_back(hwnd);
-            return TRUE;
-        },
-        reinterpret_cast<LPARAM>(&search));
+    DialogSearch search{pid, {}};
+    EnumWindows(CollectDialog, reinterpret_cast<LPARAM>(&search));
     return search.found;
 }
 
