@@ -176,7 +176,11 @@ bool RealSystem::LoadVersionLibrary() {
     std::wstring path(directory, length);
     if (path.back() != L'\\') path += L'\\';
     path += L"version.dll";
-    HMODULE module = ::LoadLibraryExW(path.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
+    // Its own imports come from System32 too. Systems without the search
+    // flags reject them; there the altered order looks beside the DLL first.
+    HMODULE module = ::LoadLibraryExW(path.c_str(), nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
+    if (module == nullptr && ::GetLastError() == ERROR_INVALID_PARAMETER)
+        module = ::LoadLibraryExW(path.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
     if (module == nullptr) return false;
     getFileVersionInfoSize_ =
         reinterpret_cast<void*>(::GetProcAddress(module, "GetFileVersionInfoSizeW"));
