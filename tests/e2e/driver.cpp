@@ -117,18 +117,12 @@ DWORD parse_number(const wchar_t* s) {
     return static_cast<DWORD>(v);
 }
 
-PROCESS_INFORMATION start(std::wstring line) {
-    // CreateProcessW may write into the buffer, and wants it terminated.
-    std::vector<wchar_t> buf(line.begin(), line.end());
-    buf.push_back(L'\0');
-    STARTUPINFOW si{};
-    si.cb = sizeof si;
-    PROCESS_INFORMATION pi{};
-    if (!CreateProcessW(nullptr, buf.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi)) {
+PROCESS_INFORMATION start(const std::wstring& line) {
+    PROCESS_INFORMATION pi;
+    if (!driver_kit::StartProcess(line, pi)) {
         out("error=createprocess " + std::to_string(GetLastError()));
         std::exit(3);
     }
-    CloseHandle(pi.hThread);
     return pi;
 }
 

@@ -180,15 +180,11 @@ using driver_kit::VisibleDialogsOf;
 using driver_kit::WindowText;
 
 int cmd_ui(DWORD timeout, const wchar_t* cmdline, int steps, wchar_t** step) {
-    std::vector<wchar_t> line(cmdline, cmdline + lstrlenW(cmdline) + 1);
-    STARTUPINFOW si{};
-    si.cb = sizeof si;
-    PROCESS_INFORMATION pi{};
-    if (!CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi)) {
+    PROCESS_INFORMATION pi;
+    if (!driver_kit::StartProcess(cmdline, pi)) {
         out("error", L"CreateProcessW " + std::to_wstring(GetLastError()));
         return 3;
     }
-    CloseHandle(pi.hThread);
     const DWORD begin = GetTickCount();
     auto expired = [&] { return GetTickCount() - begin > timeout; };
     HWND wizard = nullptr;
@@ -255,15 +251,11 @@ int cmd_ui(DWORD timeout, const wchar_t* cmdline, int steps, wchar_t** step) {
 }
 
 int cmd_hold(DWORD timeout, const wchar_t* release, const wchar_t* cmdline) {
-    std::vector<wchar_t> line(cmdline, cmdline + lstrlenW(cmdline) + 1);
-    STARTUPINFOW si{};
-    si.cb = sizeof si;
-    PROCESS_INFORMATION pi{};
-    if (!CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi)) {
+    PROCESS_INFORMATION pi;
+    if (!driver_kit::StartProcess(cmdline, pi)) {
         out("error", L"CreateProcessW " + std::to_wstring(GetLastError()));
         return 3;
     }
-    CloseHandle(pi.hThread);
     const DWORD begin = GetTickCount();
     HWND box = nullptr;
     while (!box && GetTickCount() - begin < timeout) {

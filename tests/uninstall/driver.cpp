@@ -78,17 +78,11 @@ int wmain(int argc, wchar_t** argv) {
         out("hold", held == INVALID_HANDLE_VALUE ? "error " + std::to_string(GetLastError()) : "ok");
     }
 
-    std::wstring line = L"\"" + std::wstring(argv[3]) + L"\" /uninst";
-    std::vector<wchar_t> buf(line.begin(), line.end());
-    buf.push_back(L'\0');
-    STARTUPINFOW si{};
-    si.cb = sizeof si;
-    PROCESS_INFORMATION pi{};
-    if (!CreateProcessW(nullptr, buf.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi)) {
+    PROCESS_INFORMATION pi;
+    if (!driver_kit::StartProcess(L"\"" + std::wstring(argv[3]) + L"\" /uninst", pi)) {
         out("error", "createprocess " + std::to_string(GetLastError()));
         return 3;
     }
-    CloseHandle(pi.hThread);
 
     LARGE_INTEGER begin;
     QueryPerformanceCounter(&begin);

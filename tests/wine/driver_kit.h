@@ -63,6 +63,22 @@ inline std::vector<HWND> VisibleDialogsOf(DWORD pid) {
     return search.found;
 }
 
+// Starts a program with exactly this command line; only its process handle
+// is kept. On failure GetLastError says why.
+inline bool StartProcess(const std::wstring& line, PROCESS_INFORMATION& pi) {
+    // CreateProcessW may write into the buffer, and wants it terminated.
+    std::vector<wchar_t> buf(line.begin(), line.end());
+    buf.push_back(L'\0');
+    STARTUPINFOW si{};
+    si.cb = sizeof si;
+    pi = PROCESS_INFORMATION{};
+    if (!CreateProcessW(nullptr, buf.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi))
+        return false;
+    CloseHandle(pi.hThread);
+    pi.hThread = nullptr;
+    return true;
+}
+
 // As a click does: the button tells its dialog it was pressed.
 inline void PressButton(HWND dialog, HWND button) {
     PostMessageW(dialog, WM_COMMAND, MAKEWPARAM(GetDlgCtrlID(button), BN_CLICKED),
