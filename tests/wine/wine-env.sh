@@ -5,6 +5,10 @@
 # nothing is written to the real home (a new prefix links Desktop, Documents
 # and the like to $HOME).
 #
+# CORVALES_WINE_ARCH picks the kind of Windows: win64 (the default; it runs
+# 32-bit programs too, under WoW64) or win32 (a 32-bit Windows, whose prefix
+# only 32-bit programs run in). Each kind has its own template and loader.
+#
 #   corvales_wine_session          export WINEPREFIX/HOME for the shared
 #                                  per-user prefix, making it on first use
 #   corvales_wine_fresh_prefix DIR make DIR/prefix + DIR/home, a throwaway
@@ -16,10 +20,17 @@
 #   corvales_wine_discard          end the prefix's processes
 #                                  (remove its DIR yourself)
 
-CORVALES_WINE=${CORVALES_WINE:-/usr/lib/wine/wine64}
+CORVALES_WINE_ARCH=${CORVALES_WINE_ARCH:-win64}
+case $CORVALES_WINE_ARCH in
+    win64) corvales_wine_suffix= ; corvales_wine_loader=/usr/lib/wine/wine64 ;;
+    win32) corvales_wine_suffix=-win32 ; corvales_wine_loader=/usr/lib/wine/wine ;;
+    *) echo "wine-env: CORVALES_WINE_ARCH must be win64 or win32, not $CORVALES_WINE_ARCH" >&2
+       return 2 2>/dev/null || exit 2 ;;
+esac
+CORVALES_WINE=${CORVALES_WINE:-$corvales_wine_loader}
 CORVALES_WINESERVER=${CORVALES_WINESERVER:-/usr/lib/wine/wineserver}
 CORVALES_WINE_TMP=${TMPDIR:-/tmp}
-CORVALES_WINE_TEMPLATE=${CORVALES_WINE_TEMPLATE:-$CORVALES_WINE_TMP/corvales-wine-$(id -u)-template}
+CORVALES_WINE_TEMPLATE=${CORVALES_WINE_TEMPLATE:-$CORVALES_WINE_TMP/corvales-wine-$(id -u)-template$corvales_wine_suffix}
 
 # Quiet, no Linux menu entries; overrides the caller set are kept.
 corvales_wine_quiet() {
@@ -32,7 +43,7 @@ corvales_wine_quiet() {
 }
 
 corvales_wine_use() {
-    export WINEPREFIX="$1/prefix" HOME="$1/home"
+    export WINEPREFIX="$1/prefix" HOME="$1/home" WINEARCH=$CORVALES_WINE_ARCH
     corvales_wine_quiet
 }
 
@@ -41,6 +52,8 @@ corvales_wine_use() {
 corvales_wine_stamp() {
     "$CORVALES_WINE" --version 2>/dev/null
     stat -c '%Y %s' /usr/share/wine/wine.inf 2>/dev/null || true
+    # A 64-bit prefix made before 32-bit Wine came has no SysWOW64.
+    dpkg-query -W -f='${Version}\n' wine32:i386 2>/dev/null || echo 'no wine32'
 }
 
 # Makes the template once per Wine build; callers hold its lock.
@@ -113,7 +126,7 @@ corvales_wine_fresh_prefix() {
 # The shared prefix of a build and test session (ctest runs every Windows
 # unit test in it). Several jobs may start at once: the first makes it.
 corvales_wine_session() {
-    local prefix=${CORVALES_WINEPREFIX:-$CORVALES_WINE_TMP/corvales-wine-$(id -u)}
+    local prefix=${CORVALES_WINEPREFIX:-$CORVALES_WINE_TMP/corvales-wine-$(id -u)$corvales_wine_suffix}
     local stamp
     mkdir -p "$(dirname "$prefix")"
     stamp=$(corvales_wine_stamp)
@@ -129,7 +142,7 @@ corvales_wine_session() {
             printf '%s\n' "$stamp" >"$prefix.ready"
         fi
     ) 9>"$prefix.lock" || return 1
-    export WINEPREFIX=$prefix HOME=$prefix-home
+    export WINEPREFIX=$prefix HOME=$prefix-home WINEARCH=$CORVALES_WINE_ARCH
     corvales_wine_quiet
 }
 
