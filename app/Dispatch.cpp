@@ -2,8 +2,8 @@
 
 #include "app/CmdLineParser.h"
 #include "app/CommandTail.h"
-#include "app/ProductNames.h"
 #include "launch/NavigationPage.h"
+#include "product/ProductNames.h"
 #include "uninstall/Uninstaller.h"
 
 const wchar_t* const UninstallConfirmationCaption = L"卸载提示";

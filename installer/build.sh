@@ -19,6 +19,21 @@ case $arch in x86_64 | i686) ;; *) echo "build: unknown architecture $arch" >&2;
 [[ $version =~ ^[0-9]+\.[0-9]+\.[0-9]+\.[0-9]+$ ]] || { echo "build: bad version '$version'" >&2; exit 1; }
 command -v makensis >/dev/null || { echo "build: makensis is not installed (apt-get install nsis)" >&2; exit 1; }
 
+# The names the program's uninstall looks for come from the program's own
+# header, so that the installer writes exactly those.
+names=$here/../product/ProductNames.h
+name() {
+    local value
+    value=$(sed -n "s/^constexpr const wchar_t\* $1 = L\"\([^\"\\\$]*\)\";\$/\1/p" "$names")
+    [ -n "$value" ] || { echo "build: no plain $1 in $names" >&2; return 1; }
+    printf '%s' "$value"
+}
+product=$(name ProductDisplayName)
+link=$(name ShortcutName)
+uninst_link=$(name UninstallShortcutName)
+folder=$(name ProgramFolderName)
+program=$(name ProgramFileName)
+
 exe=$(readlink -f "$exe")
 mkdir -p "$(dirname "$out")"
 tmp="$out.partial"
@@ -27,5 +42,6 @@ trap 'rm -f "$tmp"' EXIT
 # truncated installer under the real name.
 makensis -V2 -NOCD -INPUTCHARSET UTF8 \
     "-DARCH=$arch" "-DEXE=$exe" "-DOUTFILE=$(readlink -f "$(dirname "$tmp")")/$(basename "$tmp")" \
-    "-DVERSION=$version" "$here/corvalesmgr.nsi" >&2
+    "-DVERSION=$version" "-DPRODUCT=$product" "-DLINK=$link" "-DUNINST_LINK=$uninst_link" \
+    "-DFOLDER=$folder" "-DPROGRAM=$program" "$here/corvalesmgr.nsi" >&2
 mv -f "$tmp" "$out"

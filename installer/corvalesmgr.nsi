@@ -1,11 +1,14 @@
 ; Per-user installer of Lumora网址大全桌面版.
 ;
 ;   makensis -DARCH=x86_64|i686 -DEXE=<corvalesmgr.exe> -DOUTFILE=<installer.exe>
+;            -DPRODUCT=... -DLINK=... -DUNINST_LINK=... -DFOLDER=... -DPROGRAM=...
 ;            [-DVERSION=1.0.0.0] corvalesmgr.nsi
 ;
+; installer/build.sh runs it so, taking the names from product/ProductNames.h.
 ; The program removes the product itself (corvalesmgr.exe /uninst), so what
 ; is written here must stay exactly what its uninstall looks for: the folder,
-; the key and the shortcut names below. No uninstaller of NSIS's own is made.
+; the key and the shortcut names, which is why they come from the program's
+; own header. No uninstaller of NSIS's own is made.
 ;
 ; Exit codes, silent (/S) or not: 0 installed, 1 cancelled on a page, 3 the
 ; program folder cannot be made or written, 4 the installed program is in use
@@ -28,10 +31,9 @@
 !endif
 Unicode true
 
-!define PRODUCT "Lumora网址大全桌面版"
-!define LINK "Lumora网址大全"
-!define UNINST_LINK "卸载Lumora网址大全"
-!define PROGRAM "corvalesmgr.exe"
+!ifndef PRODUCT | LINK | UNINST_LINK | FOLDER | PROGRAM
+  !error "define PRODUCT, LINK, UNINST_LINK, FOLDER and PROGRAM (installer/build.sh takes them from product/ProductNames.h)"
+!endif
 !define UNINST_KEY "SOFTWARE\Microsoft\Windows\CurrentVersion\Uninstall\${PRODUCT}"
 
 !define ERR_FOLDER 3
@@ -81,7 +83,7 @@ Var MadeFolder
 Function .onInit
   SetShellVarContext current
   ; The program's uninstall only knows this folder, so /D= is not honoured.
-  StrCpy $INSTDIR "$APPDATA\corvalesmgr"
+  StrCpy $INSTDIR "$APPDATA\${FOLDER}"
 FunctionEnd
 
 ; Shows why the install stopped (the message only in the log when silent),

@@ -1,4 +1,4 @@
-#include "app/ProductNames.h"
+#include "product/ProductNames.h"
 #include "sysinfo/ShellPaths.h"
 #include "sysinfo/WindowsVersion.h"
 #include "uninstall/Uninstaller.h"

@@ -1,6 +1,6 @@
 #include "uninstall/Uninstaller.h"
 
-#include "app/ProductNames.h"
+#include "product/ProductNames.h"
 #include "sysinfo/ShellPaths.h"
 #include "sysinfo/WindowsVersion.h"
 
