@@ -25,7 +25,6 @@ Fn ProcAs(void* proc) {
 }
 
 void CopyFindData(const WIN32_FIND_DATAW& from, FindData* to) {
-    to->dwFileAttributes = from.dwFileAttributes;
     std::memcpy(to->cFileName, from.cFileName, sizeof(to->cFileName));
 }
 

@@ -2,9 +2,13 @@
 //
 // Every Windows call the program makes goes through `System`. The real side
 // (RealSystem.cpp, Windows builds only) forwards each method to the Windows
-// function of the same name and does nothing more; tests put an in-memory
-// fake behind the same interface. The types here are portable stand-ins for
-// the Windows ones so that the logic above the seam also builds on the host.
+// function of the same name, with two exceptions that keep DLL planting out:
+// SetDefaultDllDirectories is looked up in kernel32 at run time (older
+// systems lack it), and the version functions come from version.dll loaded
+// by full path from the system directory on first use (see RealSystem.h).
+// Tests put an in-memory fake behind the same interface. The types here are
+// portable stand-ins for the Windows ones so that the logic above the seam
+// also builds on the host.
 #pragma once
 
 #include <cstddef>
@@ -95,7 +99,6 @@ static_assert(sizeof(FixedFileInfo) == 52, "VS_FIXEDFILEINFO layout");
 
 // The part of WIN32_FIND_DATAW the program reads.
 struct FindData {
-    std::uint32_t dwFileAttributes;
     wchar_t cFileName[kMaxPath];
 };
 
