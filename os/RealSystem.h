@@ -4,7 +4,16 @@
 
 namespace os {
 
-// The seam's real side: each method is the Windows call of the same name.
+// The seam's real side: each method is the Windows call of the same name,
+// with two exceptions:
+// - SetDefaultDllDirectories is looked up in kernel32 at run time and
+//   reports false where the system lacks it (before Windows 8, unless
+//   KB2533623 added it), so that the program still starts there;
+// - the three version functions are not imported: when one is first called,
+//   version.dll is loaded by its full path in the system directory (its own
+//   imports from System32 where the system knows that flag, else with the
+//   altered search order) and kept until the object goes; while it cannot be
+//   loaded they fail as for a file without a version record.
 class RealSystem final : public System {
 public:
     RealSystem();

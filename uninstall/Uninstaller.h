@@ -59,6 +59,10 @@ bool EqualIgnoringAsciiCase(const std::wstring& a, const std::wstring& b);
 extern const wchar_t* const QuickLaunchFolder;
 extern const wchar_t* const PinnedTaskbarFolder;
 extern const wchar_t* const PinnedStartMenuFolder;
+
+// Registry path under HKEY_CURRENT_USER of the key holding every program's
+// uninstall entry, ending in a backslash; the product's entry is the subkey
+// named after it.
 extern const wchar_t* const UninstallKeyPrefix;
 
 constexpr std::uint32_t kSecondRemovalPauseMs = 5000;
