@@ -22,62 +22,54 @@ EXE = None
 MACHINE = None
 
 
-def _rsrc_entries(pe, table):
-    """[(file offset of the entry, id, target)] of one resource directory table."""
-    data = pe["data"]
-    base = check_pe.rva_to_offset(pe, pe["dirs"][check_pe.DIR_RESOURCE][0])
-    named, ids = struct.unpack_from("<HH", data, base + table + 12)
-    out = []
-    for i in range(named + ids):
-        at = base + table + 16 + 8 * i
-        name, target = struct.unpack_from("<II", data, at)
-        out.append((at, name, target & 0x7FFFFFFF))
-    return out
+def _put(data, structure, field, fmt, value):
+    """Overwrite one field of a structure pefile read, in the file's bytes."""
+    struct.pack_into(fmt, data, structure.get_field_absolute_offset(field), value)
 
 
 def _type_entry(pe, type_id):
-    return next(e for e in _rsrc_entries(pe, 0) if e[1] == type_id)
+    return next(e for e in pe.DIRECTORY_ENTRY_RESOURCE.entries if e.id == type_id)
 
 
 def set_subsystem_console(data, pe):
-    struct.pack_into("<H", data, pe["subsystem_offset"], 3)
+    _put(data, pe.OPTIONAL_HEADER, "Subsystem", "<H", 3)
 
 
 def stamp_coff_header(data, pe):
-    struct.pack_into("<I", data, pe["coff_offset"] + 4, 0x5F000000)
+    _put(data, pe.FILE_HEADER, "TimeDateStamp", "<I", 0x5F000000)
 
 
 def stamp_resource_directory(data, pe):
-    base = check_pe.rva_to_offset(pe, pe["dirs"][check_pe.DIR_RESOURCE][0])
-    struct.pack_into("<I", data, base + 4, 0x5F000000)
+    _put(data, pe.DIRECTORY_ENTRY_RESOURCE.struct, "TimeDateStamp", "<I", 0x5F000000)
 
 
 def turn_version_into_manifest(data, pe):
-    struct.pack_into("<I", data, _type_entry(pe, check_pe.RT_VERSION)[0], check_pe.RT_MANIFEST)
+    _put(data, _type_entry(pe, check_pe.RT_VERSION).struct, "Name", "<I", check_pe.RT_MANIFEST)
 
 
 def swap_icon_group_ids(data, pe):
-    first, second = _rsrc_entries(pe, _type_entry(pe, check_pe.RT_GROUP_ICON)[2])[:2]
-    struct.pack_into("<I", data, first[0], second[1])
-    struct.pack_into("<I", data, second[0], first[1])
+    first, second = _type_entry(pe, check_pe.RT_GROUP_ICON).directory.entries[:2]
+    _put(data, first.struct, "Name", "<I", second.struct.Name)
+    _put(data, second.struct, "Name", "<I", first.struct.Name)
 
 
 def drop_last_icon_of_big_group(data, pe):
-    groups = check_pe._resource_map(check_pe.read_resources(pe), check_pe.RT_GROUP_ICON)
-    at = bytes(data).find(groups[107])
-    struct.pack_into("<H", data, at + 4, len(check_pe.ICON_GROUPS[107]) - 1)
+    group = check_pe.resource_entries(pe, check_pe.RT_GROUP_ICON)[107]
+    # GRPICONDIR: reserved, type, then the image count.
+    struct.pack_into("<H", data, pe.get_offset_from_rva(group.OffsetToData) + 4,
+                     len(check_pe.ICON_GROUPS[107]) - 1)
 
 
 def import_version_dll(data, pe):
-    name, at = next(i for i in check_pe.read_imports(pe)[0]
-                    if i[0].lower() == "kernel32.dll")
-    data[at:at + len(name) + 1] = b"VERSION.dll\0\0"[:len(name) + 1]
+    kernel32 = next(e for e in pe.DIRECTORY_ENTRY_IMPORT if e.dll.lower() == b"kernel32.dll")
+    at = pe.get_offset_from_rva(kernel32.struct.Name)
+    data[at:at + len(kernel32.dll) + 1] = b"VERSION.dll\0\0"[:len(kernel32.dll) + 1]
 
 
 def rename_product(data, pe):
-    # FileDescription holds the same text, so look behind the key.
-    key = bytes(data).find("ProductName".encode("utf-16-le"))
-    at = bytes(data).find(check_pe.PRODUCT_NAME.encode("utf-16-le"), key)
+    # Only the value's first character: the string keeps its length.
+    table = next(b for b in pe.FileInfo[0] if hasattr(b, "StringTable")).StringTable[0]
+    at = table.entries_offsets[b"ProductName"][1]
     data[at:at + 2] = "X".encode("utf-16-le")
 
 
@@ -108,7 +100,7 @@ class CheckerCatchesFaults(unittest.TestCase):
         for what, patch, expected in CASES:
             with self.subTest(what):
                 data = bytearray(self.original)
-                patch(data, check_pe.parse_pe(self.original))
+                patch(data, check_pe.load(self.original))
                 failures = check_pe.check(bytes(data), MACHINE)
                 self.assertTrue(any(expected in f for f in failures),
                                 "%r not among %s" % (expected, failures))
@@ -124,7 +116,7 @@ class CheckerCatchesFaults(unittest.TestCase):
         with tempfile.TemporaryDirectory() as tmp:
             broken = os.path.join(tmp, "broken.exe")
             data = bytearray(self.original)
-            set_subsystem_console(data, check_pe.parse_pe(self.original))
+            set_subsystem_console(data, check_pe.load(self.original))
             with open(broken, "wb") as f:
                 f.write(data)
             notpe = os.path.join(tmp, "not.exe")
