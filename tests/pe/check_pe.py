@@ -49,7 +49,21 @@ ALLOWED_DLLS = {
 
 DIR_IMPORT = pefile.DIRECTORY_ENTRY["IMAGE_DIRECTORY_ENTRY_IMPORT"]
 DIR_RESOURCE = pefile.DIRECTORY_ENTRY["IMAGE_DIRECTORY_ENTRY_RESOURCE"]
+DIR_BASERELOC = pefile.DIRECTORY_ENTRY["IMAGE_DIRECTORY_ENTRY_BASERELOC"]
 DIR_DELAY_IMPORT = pefile.DIRECTORY_ENTRY["IMAGE_DIRECTORY_ENTRY_DELAY_IMPORT"]
+
+DYNAMIC_BASE = "IMAGE_DLLCHARACTERISTICS_DYNAMIC_BASE"
+NX_COMPAT = "IMAGE_DLLCHARACTERISTICS_NX_COMPAT"
+HIGH_ENTROPY_VA = "IMAGE_DLLCHARACTERISTICS_HIGH_ENTROPY_VA"
+RELOCS_STRIPPED = "IMAGE_FILE_RELOCS_STRIPPED"
+
+# Exploit mitigations Windows applies only when the image asks for them.
+# High-entropy ASLR needs a 64-bit address space.
+REQUIRED_DLL_CHARACTERISTICS = {
+    "x86_64": {DYNAMIC_BASE: "ASLR", NX_COMPAT: "DEP", HIGH_ENTROPY_VA: "high-entropy ASLR"},
+    "i686": {DYNAMIC_BASE: "ASLR", NX_COMPAT: "DEP"},
+}
+
 
 def load(data):
     """The image parsed by pefile, with only the directories checked here."""
@@ -57,9 +71,17 @@ def load(data):
     # Names only: the loader maps every imported DLL, even one whose thunk
     # list pefile could not read, so none may be skipped.
     pe.parse_data_directories(
-        directories=[DIR_IMPORT, DIR_RESOURCE, DIR_DELAY_IMPORT],
+        directories=[DIR_IMPORT, DIR_RESOURCE, DIR_BASERELOC, DIR_DELAY_IMPORT],
         import_dllnames_only=True)
     return pe
+
+
+def _directory(pe, index):
+    """The data directory entry, or None when the image has none there."""
+    dirs = pe.OPTIONAL_HEADER.DATA_DIRECTORY
+    if index >= len(dirs) or (dirs[index].VirtualAddress == 0 and dirs[index].Size == 0):
+        return None
+    return dirs[index]
 
 
 def _in_file(pe, rva):
@@ -204,6 +226,24 @@ def _icon_size(image):
     return width, height // 2  # a DIB icon's height counts the AND mask too
 
 
+def _check_mitigations(pe, machine, fail):
+    characteristics = pe.OPTIONAL_HEADER.DllCharacteristics
+    for flag, what in REQUIRED_DLL_CHARACTERISTICS[machine].items():
+        if not characteristics & pefile.DLL_CHARACTERISTICS[flag]:
+            fail("DllCharacteristics 0x%x lacks %s (%s)" % (characteristics, flag, what))
+    # ASLR can only move an image that keeps its base relocations.
+    if pe.FILE_HEADER.Characteristics & pefile.IMAGE_CHARACTERISTICS[RELOCS_STRIPPED]:
+        fail("%s is set, so the loader cannot move the image (no ASLR)" % RELOCS_STRIPPED)
+    if _directory(pe, DIR_BASERELOC) is None:
+        fail("has no base relocation directory, so the loader cannot move the image (no ASLR)")
+    else:
+        fixups = [e for block in getattr(pe, "DIRECTORY_ENTRY_BASERELOC", [])
+                  for e in block.entries
+                  if e.type != pefile.RELOCATION_TYPE["IMAGE_REL_BASED_ABSOLUTE"]]
+        if not fixups:
+            fail("base relocation directory holds no relocations")
+
+
 def _check_icons(pe, fail):
     groups = resource_map(pe, RT_GROUP_ICON)
     icons = resource_map(pe, RT_ICON)
@@ -285,6 +325,7 @@ def check(data, machine):
     if pe.FILE_HEADER.TimeDateStamp != 0:
         fail("COFF TimeDateStamp is 0x%x, expected 0 for a reproducible build"
              % pe.FILE_HEADER.TimeDateStamp)
+    _check_mitigations(pe, machine, fail)
 
     stamped = [t for t in resource_timestamps(pe) if t != 0]
     if stamped:

@@ -15,6 +15,8 @@ import sys
 import tempfile
 import unittest
 
+import pefile
+
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import check_pe  # noqa: E402
 
@@ -73,6 +75,31 @@ def rename_product(data, pe):
     data[at:at + 2] = "X".encode("utf-16-le")
 
 
+def clear_dll_characteristic(flag):
+    def patch(data, pe):
+        _put(data, pe.OPTIONAL_HEADER, "DllCharacteristics", "<H",
+             pe.OPTIONAL_HEADER.DllCharacteristics & ~pefile.DLL_CHARACTERISTICS[flag])
+    return patch
+
+
+def zero_relocation_directory(data, pe):
+    entry = pe.OPTIONAL_HEADER.DATA_DIRECTORY[check_pe.DIR_BASERELOC]
+    _put(data, entry, "VirtualAddress", "<I", 0)
+    _put(data, entry, "Size", "<I", 0)
+
+
+def wipe_relocations(data, pe):
+    # The directory entry stays; what it points at is gone.
+    entry = pe.OPTIONAL_HEADER.DATA_DIRECTORY[check_pe.DIR_BASERELOC]
+    at = pe.get_offset_from_rva(entry.VirtualAddress)
+    data[at:at + entry.Size] = bytes(entry.Size)
+
+
+def mark_relocations_stripped(data, pe):
+    stripped = pefile.IMAGE_CHARACTERISTICS["IMAGE_FILE_RELOCS_STRIPPED"]
+    _put(data, pe.FILE_HEADER, "Characteristics", "<H", pe.FILE_HEADER.Characteristics | stripped)
+
+
 CASES = [
     # (what is broken, patch, words the failure must contain)
     ("console subsystem", set_subsystem_console, "subsystem is 3"),
@@ -83,7 +110,22 @@ CASES = [
     ("icon image missing", drop_last_icon_of_big_group, "icon group 107 has images [64, 48, 32]"),
     ("non-Known DLL import", import_version_dll, "imports VERSION.dll"),
     ("wrong product name", rename_product, "ProductName is"),
+    ("no base relocation directory", zero_relocation_directory, "no base relocation directory"),
+    ("relocations wiped", wipe_relocations, "holds no relocations"),
+    ("relocations marked stripped", mark_relocations_stripped, "IMAGE_FILE_RELOCS_STRIPPED is set"),
 ]
+
+# High-entropy ASLR exists for 64-bit images only.
+MITIGATION_FLAGS = {
+    "x86_64": ["IMAGE_DLLCHARACTERISTICS_DYNAMIC_BASE", "IMAGE_DLLCHARACTERISTICS_NX_COMPAT",
+               "IMAGE_DLLCHARACTERISTICS_HIGH_ENTROPY_VA"],
+    "i686": ["IMAGE_DLLCHARACTERISTICS_DYNAMIC_BASE", "IMAGE_DLLCHARACTERISTICS_NX_COMPAT"],
+}
+
+
+def cases(machine):
+    return CASES + [("%s cleared" % flag, clear_dll_characteristic(flag), "lacks " + flag)
+                    for flag in MITIGATION_FLAGS[machine]]
 
 
 class CheckerCatchesFaults(unittest.TestCase):
@@ -97,7 +139,7 @@ class CheckerCatchesFaults(unittest.TestCase):
         self.assertEqual(check_pe.check(self.original, MACHINE), [])
 
     def test_each_fault_is_reported(self):
-        for what, patch, expected in CASES:
+        for what, patch, expected in cases(MACHINE):
             with self.subTest(what):
                 data = bytearray(self.original)
                 patch(data, check_pe.load(self.original))
