@@ -10,7 +10,7 @@
 #include "app/CommandTail.h"
 #include "app/Dispatch.h"
 #include "fake/FakeSystem.h"
-#include "sysinfo/WindowsVersion.h"
+#include "fake/WindowsVersionCache.h"
 
 namespace {
 

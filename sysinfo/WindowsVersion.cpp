@@ -11,17 +11,18 @@ constexpr std::uint32_t kPlatformWin32Nt = 2;
 constexpr std::uint8_t kNtWorkstation = 1;
 constexpr std::uint32_t kWindowsMeVersionWord = 0x045A;
 
-WindowsVersionCode g_cachedCode = 0;
-
 }  // namespace
 
-WindowsVersionCode GetWindowsVersionCode(os::System& sys) {
-    if (g_cachedCode != 0) return g_cachedCode;
-    g_cachedCode = ClassifyWindowsVersion(sys);
-    return g_cachedCode;
-}
+// The code once worked out, for the rest of the process; 0 until then. Not in
+// the header: nothing but GetWindowsVersionCode uses it. The unit tests
+// declare it themselves to empty it between cases.
+WindowsVersionCode CachedWindowsVersionCode = 0;
 
-void ResetWindowsVersionCodeCache() { g_cachedCode = 0; }
+WindowsVersionCode GetWindowsVersionCode(os::System& sys) {
+    if (CachedWindowsVersionCode != 0) return CachedWindowsVersionCode;
+    CachedWindowsVersionCode = ClassifyWindowsVersion(sys);
+    return CachedWindowsVersionCode;
+}
 
 WindowsVersionCode ClassifyWindowsVersion(os::System& sys) {
     os::OsVersionInfoEx info{};

@@ -20,6 +20,3 @@ WindowsVersionCode ClassifyByKernelVersion(os::System& sys);
 std::wstring GetKernelFilePath(os::System& sys);
 bool ReadFileVersion(os::System& sys, const std::wstring& path, std::uint32_t& versionHigh,
                      std::uint32_t& versionLow);
-
-// Tests start every case with an empty cache, as a new process would.
-void ResetWindowsVersionCodeCache();

@@ -2,7 +2,7 @@
 
 #include "app/Dispatch.h"
 #include "fake/FakeSystem.h"
-#include "sysinfo/WindowsVersion.h"
+#include "fake/WindowsVersionCache.h"
 
 namespace {
 

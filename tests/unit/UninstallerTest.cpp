@@ -3,7 +3,7 @@
 #include <algorithm>
 
 #include "fake/FakeSystem.h"
-#include "sysinfo/WindowsVersion.h"
+#include "fake/WindowsVersionCache.h"
 #include "uninstall/Uninstaller.h"
 
 namespace {

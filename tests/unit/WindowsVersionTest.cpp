@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "fake/FakeSystem.h"
+#include "fake/WindowsVersionCache.h"
 #include "sysinfo/WindowsVersion.h"
 
 namespace {
