@@ -5,18 +5,22 @@ The driver (a Windows program) starts it, watches for a message box and
 waits for it to end; a browser hook records every address Wine is asked to
 open.
 
-    test_launch.py --exe corvalesmgr.exe --driver e2e_driver.exe [unittest args]
+    test_launch.py --build i686|x86_64 --exe corvalesmgr.exe --driver e2e_driver.exe
+                   --home-url URL [--arch win64|win32] [unittest args]
 """
 import argparse
+import os
 import random
 import sys
 import unittest
 
-from wineprefix import WinePrefix, utf16_len
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), '..', 'wine'))
+from wineprefix import ARCHES, Driver, Prefix, add_build_argument, utf16_len  # noqa: E402
 
-PAGE = 'https://www.lumora.example/?f=aloneicon&'
-DESK, STMN, TASK = PAGE + 'desk', PAGE + 'stmn', PAGE + 'task'
-PAGES = (DESK, STMN, TASK)
+# The pages each switch opens; set from --home-url, the address the build
+# was configured with.
+DESK = STMN = TASK = None
+PAGES = ()
 CAPTION = '卸载提示'
 TEXT = '是否完全卸载Lumora网址大全桌面版？'
 
@@ -40,18 +44,24 @@ class LaunchCase(unittest.TestCase):
 
     @classmethod
     def setUpClass(cls):
-        cls.wine = WinePrefix(ARGS.driver)
-        for path in (PLAIN, SPACED, WIDE):
-            cls.wine.install(ARGS.exe, path)
+        cls.wine = Prefix(ARGS.arch, browser=True, prefix='corvales-e2e-')
+        try:
+            for path in (PLAIN, SPACED, WIDE):
+                cls.wine.copy_in(ARGS.exe, path)
+            cls.driver = Driver(cls.wine, ARGS.driver)
+        except BaseException:
+            cls.wine.close()
+            raise
 
     @classmethod
     def tearDownClass(cls):
+        cls.driver.close()
         cls.wine.close()
 
     def launch(self, line, box='none', expect_url=True):
         """Runs line; returns (driver report, received addresses)."""
         self.wine.clear_urls()
-        report = self.wine.box(box, line)
+        report = self.driver.box(box, line)
         return report, self.wine.urls(expect_any=expect_url)
 
     def assertOpens(self, line, url):
@@ -267,11 +277,19 @@ class BadInputTest(LaunchCase):
 
 
 def main():
-    global ARGS
+    global ARGS, DESK, STMN, TASK, PAGES
     parser = argparse.ArgumentParser()
+    add_build_argument(parser)
+    parser.add_argument('--arch', choices=ARCHES, default='win64')
     parser.add_argument('--exe', required=True)
     parser.add_argument('--driver', required=True)
+    parser.add_argument('--home-url', required=True)
     ARGS, rest = parser.parse_known_args()
+    if ARGS.build == 'x86_64' and ARGS.arch == 'win32':
+        parser.error('a 32-bit Windows runs only the i686 build')
+    page = ARGS.home_url + '?f=aloneicon&'
+    DESK, STMN, TASK = page + 'desk', page + 'stmn', page + 'task'
+    PAGES = (DESK, STMN, TASK)
     unittest.main(argv=[sys.argv[0]] + rest, verbosity=2)
 
 
