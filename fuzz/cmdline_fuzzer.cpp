@@ -11,6 +11,7 @@
 #include "app/Dispatch.h"
 #include "fake/FakeSystem.h"
 #include "fake/WindowsVersionCache.h"
+#include "launch/NavigationPage.h"
 
 namespace {
 
@@ -58,7 +59,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     sys.messageBoxAnswer = 2;
     sys.commandLine = commandLine;
     Require(ProgramMain(sys) == 0);
-    const std::size_t pages = sys.CallsStartingWith(L"ShellExecuteW open|https://").size();
+    const std::size_t pages =
+        sys.CallsStartingWith(L"ShellExecuteW open|" + std::wstring(NavigationHomeUrl)).size();
     const std::size_t boxes = sys.CallsStartingWith(L"MessageBoxW").size();
     const std::size_t pauses = sys.CallsStartingWith(L"Sleep 2000").size();
     Require(pages + boxes + pauses <= 1);

@@ -3,12 +3,19 @@
 #include "app/Dispatch.h"
 #include "fake/FakeSystem.h"
 #include "fake/WindowsVersionCache.h"
+#include "launch/NavigationPage.h"
 
 namespace {
 
-const std::wstring kDesk = L"ShellExecuteW open|https://www.lumora.example/?f=aloneicon&desk|(null)|(null)|1";
-const std::wstring kTask = L"ShellExecuteW open|https://www.lumora.example/?f=aloneicon&task|(null)|(null)|1";
-const std::wstring kStmn = L"ShellExecuteW open|https://www.lumora.example/?f=aloneicon&stmn|(null)|(null)|1";
+// The page opened for each tag, at the home address this build was
+// configured with.
+std::wstring PageOpened(const wchar_t* tag) {
+    return L"ShellExecuteW open|" + std::wstring(NavigationHomeUrl) + L"?f=aloneicon&" + tag +
+           L"|(null)|(null)|1";
+}
+const std::wstring kDesk = PageOpened(L"desk");
+const std::wstring kTask = PageOpened(L"task");
+const std::wstring kStmn = PageOpened(L"stmn");
 const std::wstring kBox = L"MessageBoxW 是否完全卸载Lumora网址大全桌面版？|卸载提示|33";
 
 // A machine with nothing installed: the uninstall rows then only touch
@@ -20,7 +27,8 @@ protected:
     std::vector<std::wstring> Outcome() const {
         std::vector<std::wstring> out;
         for (const auto& c : sys.calls)
-            if (c.rfind(L"ShellExecuteW open|https", 0) == 0 || c.rfind(L"MessageBoxW", 0) == 0 ||
+            if (c.rfind(L"ShellExecuteW open|" + std::wstring(NavigationHomeUrl), 0) == 0 ||
+                c.rfind(L"MessageBoxW", 0) == 0 ||
                 c == L"Sleep 2000")
                 out.push_back(c);
         return out;
