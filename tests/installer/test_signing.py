@@ -1,11 +1,14 @@
 #!/usr/bin/env python3
 """Authenticode signing with tools/sign.sh, and tools/dist.sh's order of work.
 
-A throwaway self-signed code-signing certificate is made with openssl for
-each run; `osslsigncode verify` is given it as the trusted root.
+Signs this build's program and installer; the dist test packs both builds,
+so it needs the other build's program too and is skipped without it. A
+throwaway self-signed code-signing certificate is made with openssl for each
+run; `osslsigncode verify` is given it as the trusted root.
 
-    test_signing.py --installer I.exe --exe corvalesmgr.exe [--exe32 corvalesmgr.exe]
-                    --driver e2e_driver.exe --helper shell_helper.exe [unittest args]
+    test_signing.py --build i686|x86_64 --installer I.exe --exe corvalesmgr.exe
+                    [--other-exe corvalesmgr.exe] --driver e2e_driver.exe
+                    --helper shell_helper.exe [unittest args]
 """
 import argparse
 import os
@@ -16,12 +19,12 @@ import tempfile
 import unittest
 
 from installerprefix import Profile
+from wineprefix import BUILDS, add_build_argument
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 ROOT = os.path.normpath(os.path.join(HERE, '..', '..'))
 SIGN = os.path.join(ROOT, 'tools', 'sign.sh')
 DIST = os.path.join(ROOT, 'tools', 'dist.sh')
-BUILD = os.path.join(ROOT, 'installer', 'build.sh')
 VERSION = '1.0.0.0'
 SUBJECT = 'Corvales Test Signing'
 PASSWORD = 'not-a-secret'
@@ -93,21 +96,12 @@ class SigningCase(unittest.TestCase):
 
 
 class SignTest(SigningCase):
-    """tools/sign.sh on both kinds of PE file: programs and installers."""
+    """tools/sign.sh on both kinds of PE file this build makes: its program and its installer."""
 
     @classmethod
     def setUpClass(cls):
         super().setUpClass()
-        # The x86 stub makes a PE32 installer whatever program it carries.
-        exe32 = ARGS.exe32 if os.path.exists(ARGS.exe32) else ARGS.exe
-        installer32 = os.path.join(cls.dir, 'installer32.exe')
-        run([BUILD, 'i686', exe32, installer32, VERSION])
-        cls.files = [('64-bit program', ARGS.exe), ('64-bit installer', ARGS.installer),
-                     ('32-bit installer', installer32)]
-        if os.path.exists(ARGS.exe32):
-            cls.files.append(('32-bit program', ARGS.exe32))
-        else:
-            print('no 32-bit program at %s: build the mingw32 preset to sign it too' % ARGS.exe32)
+        cls.files = [('program', ARGS.exe), ('installer', ARGS.installer)]
 
     def test_signed_files_verify(self):
         for way, env in self.keys.ways:
@@ -160,54 +154,60 @@ class DistTest(SigningCase):
 
     @classmethod
     def setUpClass(cls):
-        if not os.path.exists(ARGS.exe32):
-            raise unittest.SkipTest('tools/dist.sh needs the 32-bit program: build the mingw32 preset')
+        if not os.path.exists(ARGS.other_exe):
+            raise unittest.SkipTest('tools/dist.sh packs both builds: no %s program at %s (build the '
+                                    'other preset, or set CORVALES_OTHER_BUILD_DIR)'
+                                    % (other_build(), ARGS.other_exe))
         super().setUpClass()
 
     def dist(self, env):
         out = tempfile.mkdtemp(prefix='dist-', dir=self.dir)
-        env = dict(env, CORVALES_DIST_DIR=out, CORVALES_BUILD64=os.path.dirname(ARGS.exe),
-                   CORVALES_BUILD32=os.path.dirname(ARGS.exe32))
+        exes = {ARGS.build: ARGS.exe, other_build(): ARGS.other_exe}
+        env = dict(env, CORVALES_DIST_DIR=out, CORVALES_BUILD64=os.path.dirname(exes['x86_64']),
+                   CORVALES_BUILD32=os.path.dirname(exes['i686']))
         log = run([DIST], env).stdout.decode(errors='replace')
-        files = {
-            'x86_64': os.path.join(out, 'x86_64', 'corvalesmgr.exe'),
-            'i686': os.path.join(out, 'i686', 'corvalesmgr.exe'),
-            'x86_64 installer': os.path.join(out, 'corvalesmgr-%s-x86_64-installer.exe' % VERSION),
-            'i686 installer': os.path.join(out, 'corvalesmgr-%s-i686-installer.exe' % VERSION),
-        }
-        return files, log
+        programs = {build: os.path.join(out, build, 'corvalesmgr.exe') for build in BUILDS}
+        installers = {build: os.path.join(out, 'corvalesmgr-%s-%s-installer.exe' % (VERSION, build))
+                      for build in BUILDS}
+        return exes, programs, installers, log
 
     def test_unsigned(self):
-        files, log = self.dist({'CORVALES_SIGN_CERT': ''})
+        exes, programs, installers, log = self.dist({'CORVALES_SIGN_CERT': ''})
         self.assertIn('unsigned', log)
-        for name, path in files.items():
-            with self.subTest(name):
-                self.assertNotSigned(path)
-        self.assertEqual(read(files['x86_64']), read(ARGS.exe))
-        self.assertEqual(read(files['i686']), read(ARGS.exe32))
-        # Same program, same script: the same bytes as the build's installer.
-        self.assertEqual(read(files['x86_64 installer']), read(ARGS.installer))
+        for build in BUILDS:
+            with self.subTest(build):
+                self.assertNotSigned(programs[build])
+                self.assertNotSigned(installers[build])
+                self.assertEqual(read(programs[build]), read(exes[build]))
+        # Same program, same script: the same bytes as this build's installer.
+        self.assertEqual(read(installers[ARGS.build]), read(ARGS.installer))
 
     def test_signed_programs_go_into_signed_installers(self):
-        files, _ = self.dist(self.keys.ways[1][1])
-        for name, path in files.items():
-            with self.subTest(name):
-                self.assertSigned(path)
-        profile = Profile(ARGS.driver, ARGS.helper)
+        _, programs, installers, _ = self.dist(self.keys.ways[1][1])
+        for build in BUILDS:
+            with self.subTest(build):
+                self.assertSigned(programs[build])
+                self.assertSigned(installers[build])
+        profile = Profile(ARGS.helper, ARGS.driver)
         try:
-            self.assertEqual(profile.install(files['x86_64 installer'], '/S'), 0)
-            installed = profile.unix(profile.exe)
-            self.assertEqual(read(installed), read(files['x86_64']), 'the installer holds the signed program')
+            self.assertEqual(profile.install(installers[ARGS.build], '/S'), 0)
+            self.assertEqual(read(profile.unix(profile.exe)), read(programs[ARGS.build]),
+                             'the installer holds the signed program')
         finally:
             profile.close()
+
+
+def other_build():
+    return next(b for b in BUILDS if b != ARGS.build)
 
 
 def main():
     global ARGS
     parser = argparse.ArgumentParser()
+    add_build_argument(parser)
     for name in ('installer', 'exe', 'driver', 'helper'):
         parser.add_argument('--' + name, required=True)
-    parser.add_argument('--exe32', default='')
+    parser.add_argument('--other-exe', default='', help="the other build's program, for the dist test")
     ARGS, rest = parser.parse_known_args()
     unittest.main(argv=[sys.argv[0]] + rest, verbosity=2)
 
