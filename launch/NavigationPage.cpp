@@ -1,6 +1,7 @@
 #include "launch/NavigationPage.h"
 
 #include "launch/HomeUrl.h"
+#include "sysinfo/ShellExecute.h"
 
 const wchar_t* const NavigationHomeUrl = CORVALES_NAVIGATION_HOME_URL;
 
@@ -18,6 +19,6 @@ std::wstring NavigationAddress(LaunchSource source) {
 bool OpenNavigationPage(os::System& sys, LaunchSource source) {
     const std::wstring address = NavigationAddress(source);
     const std::intptr_t result =
-        sys.ShellExecuteW(L"open", address.c_str(), nullptr, nullptr, os::kSwShowNormal);
+        ShellExecuteInApartment(sys, L"open", address.c_str(), nullptr, nullptr, os::kSwShowNormal);
     return result > 32;
 }

@@ -67,6 +67,8 @@ int RealSystem::MessageBoxW(const wchar_t* text, const wchar_t* caption, unsigne
 
 HResult RealSystem::CoInitialize() { return ::CoInitialize(nullptr); }
 
+HResult RealSystem::CoInitializeEx(std::uint32_t flags) { return ::CoInitializeEx(nullptr, flags); }
+
 void RealSystem::CoUninitialize() { ::CoUninitialize(); }
 
 HResult RealSystem::CoCreateInstance(const Guid& clsid, std::uint32_t context, const Guid& iid,

@@ -29,6 +29,7 @@ public:
                                 int showCommand) override;
     int MessageBoxW(const wchar_t* text, const wchar_t* caption, unsigned type) override;
     HResult CoInitialize() override;
+    HResult CoInitializeEx(std::uint32_t flags) override;
     void CoUninitialize() override;
     HResult CoCreateInstance(const Guid& clsid, std::uint32_t context, const Guid& iid,
                              ComObject* object) override;

@@ -18,6 +18,7 @@ namespace os {
 
 using HResult = std::int32_t;
 constexpr HResult kOk = 0;
+constexpr HResult kFalse = 1;  // S_FALSE
 constexpr HResult kFail = static_cast<HResult>(0x80004005u);
 
 // Opaque handles: a COM interface pointer, an item-id list, a find handle.
@@ -46,6 +47,8 @@ constexpr Guid kClsidShellLink{0x00021401, 0x0000, 0x0000, {0xC0, 0, 0, 0, 0, 0,
 constexpr Guid kIidShellLinkW{0x000214F9, 0x0000, 0x0000, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}};
 constexpr Guid kIidPersistFile{0x0000010B, 0x0000, 0x0000, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}};
 
+constexpr std::uint32_t kCoInitApartmentThreaded = 0x2;
+constexpr std::uint32_t kCoInitDisableOle1Dde = 0x4;
 constexpr std::uint32_t kClsCtxInprocServer = 1;
 constexpr std::uint32_t kStgmRead = 0;
 constexpr std::uint32_t kSlgpRawPath = 4;
@@ -121,6 +124,7 @@ public:
 
     // COM
     virtual HResult CoInitialize() = 0;
+    virtual HResult CoInitializeEx(std::uint32_t flags) = 0;
     virtual void CoUninitialize() = 0;
     virtual HResult CoCreateInstance(const Guid& clsid, std::uint32_t context, const Guid& iid,
                                      ComObject* object) = 0;

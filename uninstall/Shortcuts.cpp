@@ -1,4 +1,5 @@
 #include "product/ProductNames.h"
+#include "sysinfo/ShellExecute.h"
 #include "sysinfo/ShellPaths.h"
 #include "sysinfo/WindowsVersion.h"
 #include "uninstall/Uninstaller.h"
@@ -66,7 +67,7 @@ bool CUninstaller::Unpin(const wchar_t* pinnedFolder, const wchar_t* verb) {
     if (!UnpinsOnThisVersion(GetWindowsVersionCode(sys_))) return false;
     const std::wstring path = LaunchLinkIn(GetAppDataPath(sys_), pinnedFolder);
     if (path.empty()) return false;
-    return sys_.ShellExecuteW(verb, path.c_str(), nullptr, nullptr, os::kSwHide) > 32;
+    return ShellExecuteInApartment(sys_, verb, path.c_str(), nullptr, nullptr, os::kSwHide) > 32;
 }
 
 bool CUninstaller::UnpinFromStartMenu() { return Unpin(PinnedStartMenuFolder, L"startunpin"); }

@@ -1,6 +1,7 @@
 #include "uninstall/Uninstaller.h"
 
 #include "product/ProductNames.h"
+#include "sysinfo/ShellExecute.h"
 #include "sysinfo/ShellPaths.h"
 #include "sysinfo/WindowsVersion.h"
 
@@ -70,7 +71,7 @@ bool CUninstaller::RelaunchFromTemp() {
     const bool copied = sys_.CopyFileW(ExePath.c_str(), TempExePath.c_str(), false);
     const std::wstring tempDir = GetTempDirectoryPath(sys_);
     if (copied)
-        sys_.ShellExecuteW(L"open", TempExePath.c_str(), L"/uninst /del", tempDir.c_str(),
-                           os::kSwShow);
+        ShellExecuteInApartment(sys_, L"open", TempExePath.c_str(), L"/uninst /del",
+                                tempDir.c_str(), os::kSwShow);
     return true;
 }

@@ -68,6 +68,26 @@ std::vector<std::wstring> FakeSystem::CallsStartingWith(const std::wstring& pref
     return out;
 }
 
+std::wstring FakeSystem::ShellExecuteApartmentFaults(std::uint32_t flags) const {
+    std::wstring faults;
+    const std::wstring init = L"CoInitializeEx " + std::to_wstring(flags);
+    std::size_t seen = 0;
+    for (std::size_t i = 0; i < calls.size(); ++i) {
+        if (calls[i].rfind(L"ShellExecuteW ", 0) != 0) continue;
+        const std::wstring which = L"[" + calls[i] + L"] ";
+        if (i == 0 || calls[i - 1] != init) faults += which + L"not right after " + init + L"; ";
+        if (i + 1 >= calls.size() || calls[i + 1] != L"CoUninitialize")
+            faults += which + L"not followed by CoUninitialize; ";
+        if (seen >= comInitsAtShellExecute.size() ||
+            comInitsAtShellExecute[seen] != std::vector<std::uint32_t>{flags})
+            faults += which + L"not inside exactly one initialisation with those flags; ";
+        ++seen;
+    }
+    if (comDepth != 0) faults += L"left " + std::to_wstring(comDepth) + L" initialised; ";
+    if (uninitializedWithoutInit) faults += L"uninitialised with nothing initialised; ";
+    return faults;
+}
+
 const wchar_t* FakeSystem::GetCommandLineW() {
     return commandLine ? commandLine->c_str() : nullptr;
 }
@@ -90,6 +110,7 @@ std::intptr_t FakeSystem::ShellExecuteW(const wchar_t* verb, const wchar_t* file
                                         int showCommand) {
     calls.push_back(L"ShellExecuteW " + Str(verb) + L"|" + Str(file) + L"|" + Str(parameters) +
                     L"|" + Str(directory) + L"|" + std::to_wstring(showCommand));
+    comInitsAtShellExecute.push_back(openComInits);
     if (onShellExecute) onShellExecute(Str(verb), Str(file));
     return shellExecuteResult;
 }
@@ -104,16 +125,36 @@ void FakeSystem::NoteComUse() {
     if (comDepth <= 0) comUsedOutsideApartment = true;
 }
 
+os::HResult FakeSystem::OpenComInit(os::HResult answer, std::uint32_t flags) {
+    if (answer < 0) return answer;
+    if (answer == os::kOk && !openComInits.empty()) answer = os::kFalse;
+    openComInits.push_back(flags);
+    comDepth = static_cast<int>(openComInits.size());
+    if (comDepth > maxComDepth) maxComDepth = comDepth;
+    return answer;
+}
+
 os::HResult FakeSystem::CoInitialize() {
     ++coInitializeCount;
-    ++comDepth;
-    if (comDepth > maxComDepth) maxComDepth = comDepth;
-    return os::kOk;
+    calls.push_back(L"CoInitialize");
+    return OpenComInit(coInitializeResult, os::kCoInitApartmentThreaded);
+}
+
+os::HResult FakeSystem::CoInitializeEx(std::uint32_t flags) {
+    ++coInitializeExCount;
+    calls.push_back(L"CoInitializeEx " + std::to_wstring(flags));
+    return OpenComInit(coInitializeExResult, flags);
 }
 
 void FakeSystem::CoUninitialize() {
     ++coUninitializeCount;
-    --comDepth;
+    calls.push_back(L"CoUninitialize");
+    if (openComInits.empty()) {
+        uninitializedWithoutInit = true;
+        return;
+    }
+    openComInits.pop_back();
+    comDepth = static_cast<int>(openComInits.size());
 }
 
 os::ComObject FakeSystem::NewObject(Kind kind, std::intptr_t link) {

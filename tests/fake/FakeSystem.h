@@ -9,9 +9,15 @@
 
 #include "os/System.h"
 
+// Failures of COM initialisation: the thread is already in another kind of
+// apartment, or memory ran out.
+constexpr os::HResult kRpcEChangedMode = static_cast<os::HResult>(0x80010106u);
+constexpr os::HResult kEOutOfMemory = static_cast<os::HResult>(0x8007000Eu);
+
 // An in-memory Windows behind the seam: files and folders, shortcuts,
 // registry keys, shell folders, version records and COM objects, with every
-// call that changes something or waits written to `calls`.
+// call that changes something or waits, and every COM initialisation and
+// uninitialisation, written to `calls`.
 class FakeSystem : public os::System {
 public:
     FakeSystem();
@@ -35,6 +41,12 @@ public:
     os::OsVersionInfoEx versionRecord{};
     std::intptr_t shellExecuteResult = 42;
     int messageBoxAnswer = os::kIdOk;
+    // Answers of CoInitialize and CoInitializeEx. A success (S_OK, or S_FALSE,
+    // which is given instead of S_OK while the thread already has COM, as
+    // Windows does) opens an initialisation that one CoUninitialize closes; a
+    // failure such as RPC_E_CHANGED_MODE or E_OUTOFMEMORY opens none.
+    os::HResult coInitializeResult = os::kOk;
+    os::HResult coInitializeExResult = os::kOk;
     bool failCoCreate = false;
     bool failQueryInterface = false;
     bool failGetMalloc = false;
@@ -54,11 +66,18 @@ public:
     std::vector<std::wstring> loadAttempts;
     std::vector<std::wstring> delayedDeletes;
     std::optional<std::uint32_t> dllDirectoryFlags;
-    int coInitializeCount = 0;
+    int coInitializeCount = 0;    // calls, failed ones too
+    int coInitializeExCount = 0;  // calls, failed ones too
     int coUninitializeCount = 0;
-    int comDepth = 0;
+    int comDepth = 0;  // open initialisations
     int maxComDepth = 0;
+    // The flags of each open initialisation, innermost last; CoInitialize's
+    // are kCoInitApartmentThreaded.
+    std::vector<std::uint32_t> openComInits;
+    // For each ShellExecuteW, in order, the initialisations open around it.
+    std::vector<std::vector<std::uint32_t>> comInitsAtShellExecute;
     bool comUsedOutsideApartment = false;
+    bool uninitializedWithoutInit = false;  // a CoUninitialize with nothing open
     std::set<std::intptr_t> liveObjects;
     std::set<std::intptr_t> liveItemLists;
 
@@ -72,6 +91,11 @@ public:
     bool DirectoryExists(const std::wstring& path) const;
     // Calls whose text starts with the prefix, in order.
     std::vector<std::wstring> CallsStartingWith(const std::wstring& prefix) const;
+    // Empty when every ShellExecuteW so far came right after a successful
+    // CoInitializeEx with `flags` of its own, with nothing else open, and was
+    // followed at once by the CoUninitialize that closed it, and nothing was
+    // uninitialised that was not initialised; otherwise what went wrong.
+    std::wstring ShellExecuteApartmentFaults(std::uint32_t flags) const;
 
     // --- the seam ---
     const wchar_t* GetCommandLineW() override;
@@ -82,6 +106,7 @@ public:
                                 int showCommand) override;
     int MessageBoxW(const wchar_t* text, const wchar_t* caption, unsigned type) override;
     os::HResult CoInitialize() override;
+    os::HResult CoInitializeEx(std::uint32_t flags) override;
     void CoUninitialize() override;
     os::HResult CoCreateInstance(const os::Guid& clsid, std::uint32_t context,
                                  const os::Guid& iid, os::ComObject* object) override;
@@ -129,6 +154,7 @@ private:
     };
     os::ComObject NewObject(Kind kind, std::intptr_t link);
     void NoteComUse();
+    os::HResult OpenComInit(os::HResult answer, std::uint32_t flags);
     std::vector<std::wstring> EntriesOf(const std::wstring& folder) const;
 
     std::intptr_t nextHandle_ = 0x1000;

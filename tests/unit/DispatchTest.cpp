@@ -122,20 +122,20 @@ TEST_F(DispatchFixture, ProgramMainRestrictsDllSearchFirst) {
     ASSERT_GE(sys.calls.size(), 2u);
     EXPECT_EQ(sys.calls.front(), L"SetDefaultDllDirectories");
     EXPECT_EQ(sys.dllDirectoryFlags, 0x800u);
-    EXPECT_EQ(sys.calls.back(), kTask);
+    EXPECT_EQ(Outcome(), std::vector<std::wstring>{kTask});
 }
 
 TEST_F(DispatchFixture, ProgramMainRunsWithoutSetDefaultDllDirectories) {
     sys.hasSetDefaultDllDirectories = false;
     sys.commandLine = L"corvalesmgr.exe /startmenu";
     EXPECT_EQ(ProgramMain(sys), 0);
-    EXPECT_EQ(sys.calls.back(), kStmn);
+    EXPECT_EQ(Outcome(), std::vector<std::wstring>{kStmn});
 }
 
 TEST_F(DispatchFixture, NoCommandLineOpensTheDesktopPage) {
     sys.commandLine.reset();
     EXPECT_EQ(ProgramMain(sys), 0);
-    EXPECT_EQ(sys.calls.back(), kDesk);
+    EXPECT_EQ(Outcome(), std::vector<std::wstring>{kDesk});
 }
 
 TEST_F(DispatchFixture, RefusedLaunchStillExitsWithZero) {

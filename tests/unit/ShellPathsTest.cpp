@@ -9,7 +9,9 @@ namespace {
 // CoUninitialize, and nothing obtained is left alive.
 void ExpectComBalanced(const FakeSystem& sys) {
     EXPECT_EQ(sys.coInitializeCount, sys.coUninitializeCount);
+    EXPECT_EQ(sys.coInitializeExCount, 0);  // plain CoInitialize, as the shell objects want
     EXPECT_EQ(sys.comDepth, 0);
+    EXPECT_FALSE(sys.uninitializedWithoutInit);
     EXPECT_FALSE(sys.comUsedOutsideApartment);
     EXPECT_TRUE(sys.liveObjects.empty());
     EXPECT_TRUE(sys.liveItemLists.empty());
@@ -76,6 +78,44 @@ TEST(SpecialFolderPath, FailuresGiveEmptyAndStayBalanced) {
         EXPECT_EQ(sys.coInitializeCount, sys.coUninitializeCount);
     }
 }
+
+struct ComAnswerCase {
+    const char* what;
+    os::HResult answer;
+    bool undone;
+};
+
+class ShellPathComAnswers : public ::testing::TestWithParam<ComAnswerCase> {};
+
+// Only an initialisation that took is undone: a failed one holds nothing to
+// give back. The helpers work all the same.
+TEST_P(ShellPathComAnswers, OnlyASuccessfulInitialisationIsUndone) {
+    const ComAnswerCase& c = GetParam();
+    const std::wstring link = L"C:\\Users\\me\\Desktop\\a.lnk";
+    for (bool folder : {true, false}) {
+        SCOPED_TRACE(std::string(c.what) + (folder ? " folder" : " shortcut"));
+        FakeSystem sys;
+        sys.specialFolders[26] = L"C:\\Roaming";
+        sys.AddShortcut(link, L"C:\\x.exe");
+        sys.coInitializeResult = c.answer;
+        if (folder)
+            EXPECT_EQ(GetAppDataPath(sys), L"C:\\Roaming\\");
+        else
+            EXPECT_EQ(GetShortcutTarget(sys, link), L"C:\\x.exe");
+        EXPECT_EQ(sys.CallsStartingWith(L"CoInit"), std::vector<std::wstring>{L"CoInitialize"});
+        EXPECT_EQ(sys.coUninitializeCount, c.undone ? 1 : 0);
+        EXPECT_EQ(sys.comDepth, 0);
+        EXPECT_FALSE(sys.uninitializedWithoutInit);
+        EXPECT_TRUE(sys.liveObjects.empty());
+        EXPECT_TRUE(sys.liveItemLists.empty());
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Answers, ShellPathComAnswers,
+                         ::testing::Values(ComAnswerCase{"S_OK", os::kOk, true},
+                                           ComAnswerCase{"S_FALSE", os::kFalse, true},
+                                           ComAnswerCase{"RPC_E_CHANGED_MODE", kRpcEChangedMode, false},
+                                           ComAnswerCase{"E_OUTOFMEMORY", kEOutOfMemory, false}));
 
 TEST(TempDirectoryPath, EndsInBackslashOrIsEmpty) {
     struct {

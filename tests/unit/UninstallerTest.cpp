@@ -131,6 +131,37 @@ TEST_F(UninstallerFixture, FirstPhaseRunsKeyShortcutsThenRelaunch) {
     EXPECT_TRUE(sys.CallsStartingWith(L"MoveFileExW").empty());
 }
 
+// Every shell call of phase 1 (two unpins and the start) has an apartment of
+// its own, single-threaded without OLE1 DDE (flags 2 | 4).
+TEST_F(UninstallerFixture, FirstPhaseGivesEveryShellCallItsOwnApartment) {
+    UseRelease(Release::Win7);
+    CUninstaller u(sys);
+    u.Run(0);
+    EXPECT_EQ(sys.CallsStartingWith(L"ShellExecuteW ").size(), 3u);
+    EXPECT_EQ(sys.ShellExecuteApartmentFaults(0x6), L"");
+}
+
+// The shell calls are made all the same, and the failed initialisations are
+// not balanced.
+TEST_F(UninstallerFixture, FirstPhaseCallsTheShellWhereCOMCannotBeInitialised) {
+    UseRelease(Release::Win7);
+    sys.coInitializeExResult = kRpcEChangedMode;
+    CUninstaller u(sys);
+    u.Run(0);
+    std::size_t shellCalls = 0;
+    for (std::size_t i = 0; i < sys.calls.size(); ++i) {
+        if (sys.calls[i].rfind(L"ShellExecuteW ", 0) != 0) continue;
+        ++shellCalls;
+        EXPECT_EQ(sys.calls[i - 1], L"CoInitializeEx 6");
+        const bool undone = i + 1 < sys.calls.size() && sys.calls[i + 1] == L"CoUninitialize";
+        EXPECT_FALSE(undone);
+    }
+    EXPECT_EQ(shellCalls, 3u);
+    EXPECT_EQ(sys.CallsStartingWith(L"CoInitializeEx").size(), 3u);
+    EXPECT_EQ(sys.comDepth, 0);
+    EXPECT_FALSE(sys.uninitializedWithoutInit);
+}
+
 TEST_F(UninstallerFixture, SecondPhaseRemovesTheProgramFolderAndMarksItsCopy) {
     sys.AddFile(kTempExe, "program");
     CUninstaller u(sys);
