@@ -1,16 +1,18 @@
 #!/usr/bin/env python3
-"""Uninstall timings under Wine, printed and never judged.
+"""Uninstall timings under Wine for both builds, printed and never judged.
 
-    bench_uninstall.py <mingw64-build-dir> [runs]
+    bench_uninstall.py <mingw64-build-dir> <mingw32-build-dir> [runs]
 
-From bench/run.sh: `from bench_uninstall import bench; bench(build_dir)`.
+Each setup gets one prefix (a 64-bit Windows 7) in which the runs of the two
+programs alternate, so both meet the same Wine session and the same load.
+The first build directory's helpers lay out and drive every run.
 """
 import os
 import statistics
 import sys
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from uninstallprefix import Helpers, UninstallPrefix  # noqa: E402
+from uninstallprefix import TOOLS, Helpers, UninstallPrefix  # noqa: E402
 
 # Phase 2 waits this long for phase 1 to let go of the installed file.
 HAND_OVER_FLOOR_MS = 2000
@@ -27,43 +29,52 @@ SETUPS = (
 )
 
 
-def _runs(helpers, version, layout, runs):
-    """phase1_ms and gone_ms of each run, in a prefix of their own."""
-    figures = {'phase1_ms': [], 'gone_ms': []}
+def _runs(helpers, programs, version, layout, runs):
+    """{build: {'phase1_ms': [...], 'gone_ms': [...]}}, all in one prefix."""
+    figures = {build: {'phase1_ms': [], 'gone_ms': []} for build in programs}
     p = UninstallPrefix(helpers, version=version)
     try:
-        # The first run also pays for loading everything cold: not counted.
+        for build, exe in programs.items():
+            p.copy_in(exe, TOOLS + 'corvalesmgr-%s.exe' % build)
+        # The first round also pays for loading everything cold: not counted.
         for i in range(runs + 1):
-            p.lay_out(*layout)
-            report = p.uninstall('ok', wait_gone=True)
-            if 'gone_ms' not in report:
-                raise RuntimeError('uninstall did not finish: %r' % report)
-            if i:
-                for key in figures:
-                    figures[key].append(float(report[key]))
+            for build in programs:
+                p.lay_out(*layout, source=TOOLS + 'corvalesmgr-%s.exe' % build)
+                report = p.uninstall('ok', wait_gone=True)
+                if 'gone_ms' not in report:
+                    raise RuntimeError('uninstall of the %s build did not finish: %r'
+                                       % (build, report))
+                if i:
+                    for key in figures[build]:
+                        figures[build][key].append(float(report[key]))
     finally:
         p.close()
     return figures
 
 
-def bench(build_dir, runs=5, out=sys.stdout):
-    """Prints the figures; returns them as {setup: {figure: [ms, ...]}}."""
-    helpers = Helpers.from_build(build_dir)
+def bench(build_dirs, runs=5, out=sys.stdout):
+    """Prints the figures; returns them as {setup: {build: {figure: [ms, ...]}}}."""
+    helpers = [Helpers.from_build(d) for d in build_dirs]
+    programs = {h.build: h.exe for h in helpers}
     results = {}
     for label, version, layout in SETUPS:
-        figures = results[label] = _runs(helpers, version, layout, runs)
-        gone = statistics.median(figures['gone_ms'])
-        phase1 = statistics.median(figures['phase1_ms'])
-        print('uninstall (%s): OK to program folder gone: median %.0f ms of %d runs, '
-              'floor %d ms, %.2fx (goal <= %.2fx)'
-              % (label, gone, runs, HAND_OVER_FLOOR_MS, gone / HAND_OVER_FLOOR_MS, GONE_GOAL),
-              file=out)
-        print('uninstall (%s): OK to phase 1 exit: median %.1f ms of %d runs (goal < %d ms '
-              'without shortcuts)' % (label, phase1, runs, PHASE1_GOAL_MS), file=out)
+        results[label] = _runs(helpers[0], programs, version, layout, runs)
+        for build, figures in results[label].items():
+            gone = statistics.median(figures['gone_ms'])
+            phase1 = statistics.median(figures['phase1_ms'])
+            print('uninstall %-6s (%s): OK to program folder gone: median %.0f ms of %d runs, '
+                  'floor %d ms, %.2fx (goal <= %.2fx, %s)'
+                  % (build, label, gone, runs, HAND_OVER_FLOOR_MS, gone / HAND_OVER_FLOOR_MS,
+                     GONE_GOAL, 'met' if gone / HAND_OVER_FLOOR_MS <= GONE_GOAL else 'missed'),
+                  file=out)
+            print('uninstall %-6s (%s): OK to phase 1 exit: median %.1f ms of %d runs (goal < %d '
+                  'ms without shortcuts)' % (build, label, phase1, runs, PHASE1_GOAL_MS), file=out)
     return results
 
 
 if __name__ == '__main__':
-    if len(sys.argv) not in (2, 3):
-        sys.exit('usage: bench_uninstall.py <mingw64-build-dir> [runs]')
-    bench(sys.argv[1], int(sys.argv[2]) if len(sys.argv) == 3 else 5)
+    if len(sys.argv) < 2:
+        sys.exit('usage: bench_uninstall.py <build-dir>... [runs]')
+    args = sys.argv[1:]
+    count = int(args.pop()) if args[-1].isdigit() else 5
+    bench(args, count)

@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """Shows an uninstall under Wine: what was installed, what is left.
 
-    demo_uninstall.py <mingw64-build-dir>
+    demo_uninstall.py <build-dir>   (the 32-bit build, as users install it)
 """
 import os
 import sys
@@ -46,9 +46,11 @@ def show(p, title):
 
 def main():
     if len(sys.argv) != 2:
-        sys.exit('usage: demo_uninstall.py <mingw64-build-dir>')
-    print('Making a throwaway Wine prefix (Windows 7) with the product installed...\n')
-    p = UninstallPrefix(Helpers.from_build(sys.argv[1]), version='win7')
+        sys.exit('usage: demo_uninstall.py <build-dir>')
+    helpers = Helpers.from_build(sys.argv[1])
+    print('Making a throwaway Wine prefix (64-bit Windows 7) with the %s build installed...\n'
+          % helpers.build)
+    p = UninstallPrefix(helpers, version='win7')
     try:
         p.lay_out(*LAYOUT)
         show(p, 'Installed:')
@@ -62,7 +64,10 @@ def main():
         print('  (pinned links are the shell\'s to remove once unpinned)\n')
         show(p, 'Left after the uninstall:')
         for path in p.pending_renames():
-            print('Marked for deletion at the next restart: %s' % path)
+            print('Asked to delete at the next restart: %s' % path)
+        print('  (Wine grants that to anyone; Windows only to administrators, so for an\n'
+              '   ordinary user the copy stays in the temp folder until the next uninstall\n'
+              '   replaces it or Windows cleans up temporary files)')
         print('Restarting Windows (wineboot -r)...')
         p.restart()
         copy = p.paths['temp'] + 'corvalesmgr.exe'

@@ -10,7 +10,6 @@
 //                       program)
 //   programs-uninst     the uninstall shortcut in the Programs folder
 //   no-key              leave the uninstall key out
-//   verbs=<handler>     register <handler> for the unpin verbs on links
 //   file=<dir>\<name>   a user's own file; dir is program or programs
 //
 // Prints the folders and files it made as UTF-8 key=value lines.
@@ -143,15 +142,6 @@ void write_sibling_key() {
     RegCloseKey(key);
 }
 
-void register_verbs(const std::wstring& handler) {
-    for (const wchar_t* verb : {L"taskbarunpin", L"startunpin"}) {
-        HKEY key = create_key(HKEY_CLASSES_ROOT,
-                              std::wstring(L"lnkfile\\shell\\") + verb + L"\\command");
-        set_string(key, nullptr, L"\"" + handler + L"\" " + verb + L" \"%1\"");
-        RegCloseKey(key);
-    }
-}
-
 std::wstring upper_file_name(const std::wstring& path) {
     std::wstring s = path;
     for (std::size_t i = s.rfind(L'\\') + 1; i < s.size(); ++i)
@@ -201,8 +191,6 @@ int wmain(int argc, wchar_t** argv) {
         const std::wstring value = eq == std::wstring::npos ? L"" : arg.substr(eq + 1);
         if (name == L"no-key") {
             key = false;
-        } else if (name == L"verbs") {
-            register_verbs(value);
         } else if (name == L"programs-uninst") {
             make_link(programs + kUninstallLinkName, exe, L"/uninst");
         } else if (name == L"file") {
