@@ -35,11 +35,12 @@ test-windows: mingw64 mingw32
 # The Windows suite runs last so that its ctest summary ends the output.
 test: dist test-host test-fuzz test-windows
 
-demo: mingw64
-	@tools/demo.sh build/mingw64/corvalesmgr.exe
+# The demos run the 32-bit build: the one users install.
+demo: mingw32
+	@tools/demo.sh build/mingw32/corvalesmgr.exe
 
-demo-uninstall: mingw64
-	@tools/demo-uninstall.sh build/mingw64
+demo-uninstall: mingw32
+	@tools/demo-uninstall.sh build/mingw32
 
 bench: mingw64 mingw32
 	@bench/run.sh build/mingw64 build/mingw32

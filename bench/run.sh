@@ -1,9 +1,14 @@
 #!/bin/bash
-# Start-up cost of corvalesmgr.exe against the least a program doing the same
-# work costs, the sizes of the exes, and the uninstall's timings. Prints figures; fails only if a
-# run does.
+# Start-up cost of both builds of corvalesmgr.exe against the least a program
+# of the same bitness doing the same work costs, the sizes of the exes, and
+# the uninstall's timings. Prints figures; fails only if a run does.
 #   bench/run.sh <mingw64-build-dir> <mingw32-build-dir>
-# BENCH_RUNS (default 25) runs of each program, timed on the Windows side.
+# BENCH_RUNS (default 25) runs of each program, timed on the Windows side,
+# all in one Wine session (a 64-bit prefix; the 32-bit build runs under
+# WoW64, as on 64-bit Windows).
+#
+# No Wine output is read through a pipe: the prefix's desktop and services,
+# started by the first run, would inherit it and hold it open for ever.
 set -euo pipefail
 root=$(dirname "$(readlink -f "${BASH_SOURCE[0]}")")/..
 . "$root/tests/wine/wine-env.sh"
@@ -14,7 +19,8 @@ RUNS=${BENCH_RUNS:-25}
 ROUNDS=5
 STARTUP_GOAL=1.05
 SIZE32_GOAL=$((256 * 1024))
-CXX64=x86_64-w64-mingw32-g++-posix
+declare -A CXX=([x86_64]=x86_64-w64-mingw32-g++-posix [i686]=i686-w64-mingw32-g++-posix)
+BUILDS=(x86_64 i686)
 # As the program is built (cmake/WindowsProgram.cmake).
 FLOOR_FLAGS=(-municode -mwindows -static -s -Os -ffunction-sections -fdata-sections
              -Wl,--gc-sections -Wl,--no-insert-timestamp)
@@ -33,19 +39,24 @@ cleanup() {
     fi
 }
 
+# Each build's floors, compiled as it is.
 build_floors() {
-    local name
-    for name in floor_shellexecute floor_empty; do
-        "$CXX64" "${FLOOR_FLAGS[@]}" -o "$work/$name.exe" "$root/bench/$name.cpp" -lshell32
+    local name build
+    for build in "${BUILDS[@]}"; do
+        for name in floor_shellexecute floor_empty; do
+            "${CXX[$build]}" "${FLOOR_FLAGS[@]}" -o "$work/${name}_$build.exe" \
+                "$root/bench/$name.cpp" -lshell32
+        done
     done
 }
 
-# The build's own driver when it has one, else one made here.
+# The 64-bit build's own driver when it has one, else one made here. It
+# starts and times the programs of both builds alike.
 find_driver() {
     driver=$build64/tests/e2e/e2e_driver.exe
     if [ ! -f "$driver" ]; then
         driver=$work/driver.exe
-        "$CXX64" -std=c++17 -O2 -municode -static -o "$driver" "$root/tests/e2e/driver.cpp"
+        "${CXX[x86_64]}" -std=c++17 -O2 -municode -static -o "$driver" "$root/tests/e2e/driver.cpp"
     fi
 }
 
@@ -60,24 +71,28 @@ start_session() {
     "$CORVALES_WINESERVER" -p </dev/null >/dev/null 2>&1
     corvales_wine_set_browser "\"$work/browser\""
     mkdir -p "$WINEPREFIX/drive_c/bench"
-    cp "$build64/corvalesmgr.exe" "$work"/floor_*.exe "$WINEPREFIX/drive_c/bench/"
-    # Keeps the desktop process up between the timing series.
+    cp "$work"/floor_*.exe "$WINEPREFIX/drive_c/bench/"
+    cp "$build64/corvalesmgr.exe" "$WINEPREFIX/drive_c/bench/corvalesmgr_x86_64.exe"
+    cp "$build32/corvalesmgr.exe" "$WINEPREFIX/drive_c/bench/corvalesmgr_i686.exe"
+    # Keeps the desktop process up between the timing series. Its stdin is
+    # a pipe we write and close; its output goes nowhere anyone reads.
     exec {hold_fd}> >(exec "$CORVALES_WINE" "$driver" hold >/dev/null 2>&1)
     hold_pid=$!
 }
 
-# Milliseconds of each of N runs of a command line, one a line.
+# Milliseconds of each of N runs of a command line, one a line. The driver's
+# output goes to a file: what the runs start outlives them.
 time_runs() {
-    local n=$1 line=$2 out
-    out=$("$CORVALES_WINE" "$driver" time "$n" "text:$line" </dev/null 2>&1) || {
-        echo "bench: runs of $line failed: $out" >&2
-        return 1
-    }
-    if grep -qv '^ms=[0-9.]* exit=0$' <<<"$out"; then
-        echo "bench: $line did not exit with 0: $out" >&2
+    local n=$1 line=$2 out=$work/time.out
+    if ! "$CORVALES_WINE" "$driver" time "$n" "text:$line" </dev/null >"$out" 2>&1; then
+        echo "bench: runs of $line failed: $(cat "$out")" >&2
         return 1
     fi
-    sed -n 's/^ms=\([0-9.]*\) exit=0$/\1/p' <<<"$out"
+    if grep -qv '^ms=[0-9.]* exit=0$' "$out"; then
+        echo "bench: $line did not exit with 0: $(cat "$out")" >&2
+        return 1
+    fi
+    sed -n 's/^ms=\([0-9.]*\) exit=0$/\1/p' "$out"
 }
 
 median() {
@@ -127,13 +142,19 @@ report_size() {
 }
 
 bench_startup() {
-    local exe='C:\bench\corvalesmgr.exe'
-    bench_pair "corvalesmgr.exe /desktop vs ShellExecute alone" "$STARTUP_GOAL" \
-        "$exe /desktop" 'C:\bench\floor_shellexecute.exe'
+    local build exe
+    for build in "${BUILDS[@]}"; do
+        exe="C:\\bench\\corvalesmgr_$build.exe"
+        bench_pair "$build corvalesmgr.exe /desktop vs ShellExecute alone" "$STARTUP_GOAL" \
+            "$exe /desktop" "C:\\bench\\floor_shellexecute_$build.exe"
+    done
     # No goal here: the empty program loads neither user32 nor shell32 nor
     # ole32, which every run of ours does before it reads its command line.
-    bench_pair "corvalesmgr.exe /install vs an empty program" "" \
-        "$exe /install" 'C:\bench\floor_empty.exe'
+    for build in "${BUILDS[@]}"; do
+        exe="C:\\bench\\corvalesmgr_$build.exe"
+        bench_pair "$build corvalesmgr.exe /install vs an empty program" "" \
+            "$exe /install" "C:\\bench\\floor_empty_$build.exe"
+    done
 }
 
 bench_sizes() {
@@ -148,10 +169,13 @@ main() {
     fi
     build64=$1
     build32=$2
-    if [ ! -f "$build64/corvalesmgr.exe" ]; then
-        echo "bench: no $build64/corvalesmgr.exe; build it first (make mingw64)" >&2
-        exit 1
-    fi
+    local dir
+    for dir in "$build64" "$build32"; do
+        if [ ! -f "$dir/corvalesmgr.exe" ]; then
+            echo "bench: no $dir/corvalesmgr.exe; build it first (make mingw64 mingw32)" >&2
+            exit 1
+        fi
+    done
     work=$(mktemp -d "${TMPDIR:-/tmp}/corvales-bench.XXXXXX")
     trap cleanup EXIT
     build_floors
@@ -159,11 +183,11 @@ main() {
     start_session
     bench_startup
     bench_sizes
-    # The uninstall figures need the test helpers of a full build.
-    if [ -f "$build64/uninstall-helpers.args" ]; then
-        "$root/tests/uninstall/bench_uninstall.sh" "$build64"
+    # The uninstall figures need the test helpers of full builds.
+    if [ -f "$build64/uninstall-helpers.args" ] && [ -f "$build32/uninstall-helpers.args" ]; then
+        "$root/tests/uninstall/bench_uninstall.sh" "$build64" "$build32" </dev/null
     else
-        echo "uninstall: skipped, $build64 was built without its tests"
+        echo "uninstall: skipped, the builds were made without their tests"
     fi
 }
 

@@ -15,7 +15,7 @@ if [ $# -ne 1 ]; then
 fi
 exe=$1
 if [ ! -f "$exe" ]; then
-    echo "demo: $exe not found; build it first (make mingw64)" >&2
+    echo "demo: $exe not found; build it first (make mingw32)" >&2
     exit 1
 fi
 
