@@ -38,8 +38,13 @@ bool CUninstaller::Run(int phase) {
 }
 
 void CUninstaller::RunFirstPhase() {
+    // The copy carries the rest of the uninstall. Without it the user needs
+    // the key and the shortcuts to try again, so nothing is removed; nor is
+    // a file that was already there started, as it may be stale or planted.
+    if (!CopyToTemp()) return;
     DeleteUninstallKey();
     RemoveShortcuts();
+    // A refused start undoes nothing.
     RelaunchFromTemp();
 }
 
@@ -65,13 +70,12 @@ bool CUninstaller::DeleteUninstallKey() {
     return sys_.SHDeleteKeyCurrentUser(key.c_str()) == os::kErrorSuccess;
 }
 
+bool CUninstaller::CopyToTemp() {
+    return sys_.CopyFileW(ExePath.c_str(), TempExePath.c_str(), false);
+}
+
 bool CUninstaller::RelaunchFromTemp() {
-    // Only a copy made now is started: a file that was already there may be
-    // stale or planted by someone else.
-    const bool copied = sys_.CopyFileW(ExePath.c_str(), TempExePath.c_str(), false);
     const std::wstring tempDir = GetTempDirectoryPath(sys_);
-    if (copied)
-        ShellExecuteInApartment(sys_, L"open", TempExePath.c_str(), L"/uninst /del",
-                                tempDir.c_str(), os::kSwShow);
-    return true;
+    return ShellExecuteInApartment(sys_, L"open", TempExePath.c_str(), L"/uninst /del",
+                                   tempDir.c_str(), os::kSwShow) > 32;
 }

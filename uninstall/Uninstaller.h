@@ -6,9 +6,10 @@
 #include "os/System.h"
 
 // Removes the product for the current user, in two processes: phase 1 (the
-// installed program) deletes the uninstall key and the shortcuts and starts
-// a copy of itself from the temporary directory; phase 2 (that copy) deletes
-// the installed files and folder and marks itself for deletion at restart.
+// installed program) copies itself to the temporary directory and, only once
+// that copy is made, deletes the uninstall key and the shortcuts and starts
+// the copy; phase 2 (that copy) deletes the installed files and folder and
+// marks itself for deletion at restart.
 class CUninstaller {
 public:
     explicit CUninstaller(os::System& sys);
@@ -20,6 +21,11 @@ public:
     bool Run(int phase);
 
     bool DeleteUninstallKey();
+    // Copies the installed program to TempExePath, over whatever is there;
+    // true when the copy was made.
+    bool CopyToTemp();
+    // Starts the program at TempExePath with "/uninst /del" from the
+    // temporary directory; true when the shell accepted.
     bool RelaunchFromTemp();
 
     // Shortcut and pin removal of phase 1.

@@ -303,7 +303,8 @@ bool FakeSystem::CopyFileW(const wchar_t* from, const wchar_t* to, bool failIfEx
     calls.push_back(L"CopyFileW " + Str(from) + L"|" + Str(to) + L"|" +
                     (failIfExists ? L"1" : L"0"));
     const auto source = files.find(Str(from));
-    if (source == files.end() || uncopyableTargets.count(Str(to)) != 0) return false;
+    if (source == files.end() || uncopyableTargets.count(Str(to)) != 0 || DirectoryExists(Str(to)))
+        return false;
     if (failIfExists && FileExists(Str(to))) return false;
     if (!DirectoryExists(ParentOf(Str(to))) && !ParentOf(Str(to)).empty()) return false;
     files[Str(to)] = source->second;

@@ -53,6 +53,8 @@ public:
     bool failSpecialFolderLocation = false;
     bool hasSetDefaultDllDirectories = true;
     std::set<std::wstring> undeletableFiles;
+    // Copies onto these fail (held open by another process, a full disk); so
+    // does one onto a folder or into a folder that does not exist.
     std::set<std::wstring> uncopyableTargets;
     int removeDirectoryFailures = 0;  // forced failures before real behaviour
     std::function<void(const std::wstring& verb, const std::wstring& file)> onShellExecute;

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "app/Dispatch.h"
+#include "fake/FakeInstall.h"
 #include "fake/FakeSystem.h"
 #include "fake/WindowsVersionCache.h"
 #include "launch/NavigationPage.h"
@@ -18,18 +19,21 @@ const std::wstring kTask = PageOpened(L"task");
 const std::wstring kStmn = PageOpened(L"stmn");
 const std::wstring kBox = L"MessageBoxW 是否完全卸载Lumora网址大全桌面版？|卸载提示|33";
 
-// A machine with nothing installed: the uninstall rows then only touch
-// missing items, which keeps these cases about the dispatch itself.
+// A machine with the product installed, where an uninstall that runs has
+// something to remove.
 class DispatchFixture : public ::testing::Test {
 protected:
-    void SetUp() override { ResetWindowsVersionCodeCache(); }
+    void SetUp() override {
+        ResetWindowsVersionCodeCache();
+        installed::LayOut(sys);
+    }
+    void TearDown() override { ResetWindowsVersionCodeCache(); }
     // The calls that show which row ran: page opened, box shown, pause.
     std::vector<std::wstring> Outcome() const {
         std::vector<std::wstring> out;
         for (const auto& c : sys.calls)
             if (c.rfind(L"ShellExecuteW open|" + std::wstring(NavigationHomeUrl), 0) == 0 ||
-                c.rfind(L"MessageBoxW", 0) == 0 ||
-                c == L"Sleep 2000")
+                c.rfind(L"MessageBoxW", 0) == 0 || c == L"Sleep 2000")
                 out.push_back(c);
         return out;
     }
@@ -78,32 +82,43 @@ INSTANTIATE_TEST_SUITE_P(
         DispatchCase{L"/a\t/taskbar", {kDesk}},
         DispatchCase{L"/desktop:\"never\" /taskbar", {kDesk}}));
 
-TEST_F(DispatchFixture, CancelledBoxRemovesNothing) {
-    sys.messageBoxAnswer = 2;
-    RunEntry(sys, L"/uninst");
-    EXPECT_TRUE(sys.CallsStartingWith(L"SHDeleteKeyW").empty());
-    EXPECT_TRUE(sys.CallsStartingWith(L"DeleteFileW").empty());
-    EXPECT_TRUE(sys.CallsStartingWith(L"CopyFileW").empty());
+class BoxAnswers : public DispatchFixture, public ::testing::WithParamInterface<int> {};
+
+// 0 (no box could be shown), IDCANCEL, IDABORT, IDIGNORE, IDYES, IDNO.
+TEST_P(BoxAnswers, AnyAnswerButOkRemovesNothing) {
+    sys.messageBoxAnswer = GetParam();
+    const auto files = sys.files;
+    EXPECT_EQ(RunEntry(sys, L"/uninst"), 0);
+    EXPECT_EQ(sys.calls, std::vector<std::wstring>{kBox});
+    EXPECT_EQ(sys.files, files);
+    EXPECT_EQ(sys.registryKeys.count(installed::kKey), 1u);
 }
 
-TEST_F(DispatchFixture, AnyAnswerButOkRemovesNothing) {
-    for (int answer : {0, 2, 3, 5, 6, 7}) {
-        FakeSystem fresh;
-        fresh.messageBoxAnswer = answer;
-        RunEntry(fresh, L"/uninst");
-        EXPECT_TRUE(fresh.CallsStartingWith(L"SHDeleteKeyW").empty()) << answer;
-    }
-}
+INSTANTIATE_TEST_SUITE_P(NotOk, BoxAnswers, ::testing::Values(0, 2, 3, 5, 6, 7));
 
-TEST_F(DispatchFixture, OkStartsTheFirstPhase) {
-    sys.specialFolders[26] = L"C:\\Users\\me\\AppData\\Roaming";
+// On the same machine OK does remove things, so the cases above can fail.
+TEST_F(DispatchFixture, OkRunsTheFirstPhase) {
     sys.messageBoxAnswer = 1;
-    RunEntry(sys, L"/uninst");
-    EXPECT_EQ(sys.CallsStartingWith(L"SHDeleteKeyW").size(), 1u);
+    EXPECT_EQ(RunEntry(sys, L"/uninst"), 0);
+    EXPECT_EQ(sys.registryKeys.count(installed::kKey), 0u);
+    EXPECT_FALSE(sys.FileExists(installed::kDesktopLink));
+    EXPECT_EQ(sys.CallsStartingWith(L"ShellExecuteW open|" + installed::kTempExe).size(), 1u);
+    EXPECT_EQ(sys.CallsStartingWith(L"MessageBoxW"), std::vector<std::wstring>{kBox});
+}
+
+// The user is told nothing more, and keeps everything to try again with.
+TEST_F(DispatchFixture, OkWithoutACopyRemovesNothingAndSaysNothing) {
+    sys.messageBoxAnswer = 1;
+    sys.uncopyableTargets.insert(installed::kTempExe);
+    const auto files = sys.files;
+    EXPECT_EQ(RunEntry(sys, L"/uninst"), 0);
+    EXPECT_EQ(sys.CallsStartingWith(L"MessageBoxW"), std::vector<std::wstring>{kBox});
+    EXPECT_EQ(sys.files, files);
+    EXPECT_EQ(sys.registryKeys.count(installed::kKey), 1u);
+    EXPECT_TRUE(sys.CallsStartingWith(L"ShellExecuteW").empty());
 }
 
 TEST_F(DispatchFixture, SecondPhasePausesBeforeTouchingAnything) {
-    sys.specialFolders[26] = L"C:\\Users\\me\\AppData\\Roaming";
     RunEntry(sys, L"/uninst /del");
     ASSERT_FALSE(sys.calls.empty());
     const auto firstDelete = std::find_if(sys.calls.begin(), sys.calls.end(), [](const auto& c) {

@@ -1,39 +1,18 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <functional>
 
+#include "fake/FakeInstall.h"
 #include "fake/FakeSystem.h"
 #include "fake/WindowsVersionCache.h"
 #include "uninstall/Uninstaller.h"
 
 namespace {
 
-const std::wstring kRoaming = L"C:\\Users\\me\\AppData\\Roaming";
-const std::wstring kDesktop = L"C:\\Users\\me\\Desktop";
-const std::wstring kStartMenu = L"C:\\Users\\me\\Start Menu";
-const std::wstring kPrograms = L"C:\\Users\\me\\Start Menu\\Programs";
-const std::wstring kTemp = L"C:\\Users\\me\\Temp\\";
+using namespace installed;
+
 const std::wstring kKernel = L"C:\\Windows\\system32\\ntoskrnl.exe";
-
-const std::wstring kInstallDir = kRoaming + L"\\corvalesmgr\\";
-const std::wstring kExe = kInstallDir + L"corvalesmgr.exe";
-const std::wstring kConfig = kInstallDir + L"config.ini";
-const std::wstring kUninstallLink = kInstallDir + L"卸载Lumora网址大全.lnk";
-const std::wstring kTempExe = kTemp + L"corvalesmgr.exe";
-const std::wstring kKey = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Lumora网址大全桌面版";
-const std::wstring kSiblingKey = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Lumora网址大全";
-
-const std::wstring kDesktopLink = kDesktop + L"\\Lumora网址大全.lnk";
-const std::wstring kStartLink = kStartMenu + L"\\Lumora网址大全.lnk";
-const std::wstring kQuickLaunchLink =
-    kRoaming + L"\\Microsoft\\Internet Explorer\\Quick Launch\\Lumora网址大全.lnk";
-const std::wstring kPinnedTaskbarLink =
-    kRoaming + L"\\Microsoft\\Internet Explorer\\Quick Launch\\User Pinned\\TaskBar\\Lumora网址大全.lnk";
-const std::wstring kPinnedStartLink =
-    kRoaming + L"\\Microsoft\\Internet Explorer\\Quick Launch\\User Pinned\\StartMenu\\Lumora网址大全.lnk";
-const std::wstring kProgramsFolder = kPrograms + L"\\Lumora网址大全桌面版\\";
-const std::wstring kProgramsLaunchLink = kProgramsFolder + L"Lumora网址大全.lnk";
-const std::wstring kProgramsUninstallLink = kProgramsFolder + L"卸载Lumora网址大全.lnk";
 
 enum class Release { Xp, Win2000, Server2012, Vista, Win7, Server2008, Win8, Win81, Win10 };
 
@@ -42,17 +21,7 @@ class UninstallerFixture : public ::testing::Test {
 protected:
     void SetUp() override {
         ResetWindowsVersionCodeCache();
-        sys.specialFolders = {{26, kRoaming}, {16, kDesktop}, {11, kStartMenu}, {2, kPrograms}};
-        sys.tempPath = kTemp;
-        sys.AddDirectory(kTemp);
-        sys.AddFile(kExe, "program");
-        sys.AddFile(kConfig);
-        sys.AddShortcut(kUninstallLink, kExe);
-        sys.registryKeys = {kKey, kKey + L"\\Sub", kSiblingKey};
-        for (const auto& link : {kDesktopLink, kStartLink, kQuickLaunchLink, kPinnedTaskbarLink,
-                                 kPinnedStartLink, kProgramsLaunchLink})
-            sys.AddShortcut(link, kExe);
-        sys.AddShortcut(kProgramsUninstallLink, kExe);
+        installed::LayOut(sys);
         UseRelease(Release::Xp);
     }
     void TearDown() override { ResetWindowsVersionCodeCache(); }
@@ -110,25 +79,107 @@ TEST_F(UninstallerFixture, InitializeTwiceChangesNothing) {
     EXPECT_EQ(u.UsesPinnedLocations, 0);
 }
 
-TEST_F(UninstallerFixture, FirstPhaseRunsKeyShortcutsThenRelaunch) {
+// The calls of the fake that change something, in order.
+std::vector<std::wstring> Changes(const FakeSystem& sys, std::size_t from = 0) {
+    std::vector<std::wstring> out;
+    for (std::size_t i = from; i < sys.calls.size(); ++i)
+        for (const auto* change : {L"CopyFileW ", L"SHDeleteKeyW ", L"DeleteFileW ",
+                                   L"RemoveDirectoryW ", L"MoveFileExW ", L"ShellExecuteW "})
+            if (sys.calls[i].rfind(change, 0) == 0) out.push_back(sys.calls[i]);
+    return out;
+}
+
+const std::wstring kCopy = L"CopyFileW " + kExe + L"|" + kTempExe + L"|0";
+const std::wstring kStart = L"ShellExecuteW open|" + kTempExe + L"|/uninst /del|" + kTemp + L"|5";
+
+class FirstPhaseOrder : public UninstallerFixture,
+                        public ::testing::WithParamInterface<Release> {};
+
+// The copy is made before anything is removed, and started after.
+TEST_P(FirstPhaseOrder, CopiesThenDeletesTheKeyThenTheShortcutsThenStarts) {
+    UseRelease(GetParam());
     CUninstaller u(sys);
     EXPECT_TRUE(u.Run(0));
-    const std::wstring relaunch =
-        L"ShellExecuteW open|" + kTempExe + L"|/uninst /del|" + kTemp + L"|5";
-    EXPECT_LT(IndexOf(L"SHDeleteKeyW"), IndexOf(L"DeleteFileW " + kUninstallLink));
-    EXPECT_LT(IndexOf(L"DeleteFileW " + kUninstallLink), IndexOf(L"CopyFileW"));
-    EXPECT_LT(IndexOf(L"CopyFileW"), IndexOf(relaunch));
-    EXPECT_EQ(sys.CallsStartingWith(L"CopyFileW"),
-              std::vector<std::wstring>{L"CopyFileW " + kExe + L"|" + kTempExe + L"|0"});
-    EXPECT_EQ(sys.CallsStartingWith(L"ShellExecuteW open"), std::vector<std::wstring>{relaunch});
+    const std::vector<std::wstring> changes = Changes(sys);
+    ASSERT_GE(changes.size(), 4u);
+    EXPECT_EQ(changes[0], kCopy);
+    EXPECT_EQ(changes[1], L"SHDeleteKeyW HKCU|" + kKey);
+    EXPECT_EQ(changes.back(), kStart);
+    for (std::size_t i = 2; i + 1 < changes.size(); ++i) {
+        const std::wstring& c = changes[i];
+        const bool shortcutStep = c.rfind(L"DeleteFileW ", 0) == 0 ||
+                                  c.rfind(L"RemoveDirectoryW " + kProgramsFolder, 0) == 0 ||
+                                  c.find(L"unpin|") != std::wstring::npos;
+        EXPECT_TRUE(shortcutStep) << std::string(c.begin(), c.end());
+    }
     EXPECT_EQ(sys.registryKeys, std::set<std::wstring>{kSiblingKey});
+    EXPECT_FALSE(sys.FileExists(kUninstallLink));
+    EXPECT_FALSE(sys.FileExists(kDesktopLink));
+    EXPECT_FALSE(sys.DirectoryExists(kProgramsFolder));
+    EXPECT_EQ(sys.files[kTempExe], "program");
     // The installed program is still running: its files stay for phase 2.
     EXPECT_TRUE(sys.FileExists(kExe));
     EXPECT_TRUE(sys.FileExists(kConfig));
     EXPECT_TRUE(sys.DirectoryExists(kInstallDir));
-    EXPECT_FALSE(sys.FileExists(kUninstallLink));
-    EXPECT_EQ(sys.files[kTempExe], "program");
     EXPECT_TRUE(sys.CallsStartingWith(L"MoveFileExW").empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(Releases, FirstPhaseOrder,
+                         ::testing::Values(Release::Xp, Release::Win7));
+
+struct FailedCopyCase {
+    const char* what;
+    std::function<void(FakeSystem&)> arrange;
+};
+
+class FailedCopy : public UninstallerFixture,
+                   public ::testing::WithParamInterface<FailedCopyCase> {};
+
+// Without a copy to finish the work, the user keeps the uninstall entry and
+// every shortcut and can try again.
+TEST_P(FailedCopy, RemovesNothingAndStartsNothing) {
+    UseRelease(Release::Win7);  // where the shortcuts would be unpinned
+    GetParam().arrange(sys);
+    CUninstaller u(sys);
+    const std::size_t before = sys.calls.size();
+    const auto files = sys.files;
+    const auto directories = sys.directories;
+    const auto keys = sys.registryKeys;
+    EXPECT_TRUE(u.Run(0));
+    EXPECT_EQ(std::vector<std::wstring>(sys.calls.begin() + static_cast<long>(before),
+                                        sys.calls.end()),
+              std::vector<std::wstring>{kCopy})
+        << GetParam().what;
+    EXPECT_EQ(sys.files, files) << GetParam().what;
+    EXPECT_EQ(sys.directories, directories) << GetParam().what;
+    EXPECT_EQ(sys.registryKeys, keys) << GetParam().what;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Causes, FailedCopy,
+    ::testing::Values(
+        FailedCopyCase{"target held open, or the disk full",
+                       [](FakeSystem& s) { s.uncopyableTargets.insert(kTempExe); }},
+        FailedCopyCase{"an older copy there, held open",
+                       [](FakeSystem& s) {
+                           s.AddFile(kTempExe, "planted");
+                           s.uncopyableTargets.insert(kTempExe);
+                       }},
+        FailedCopyCase{"a folder of that name", [](FakeSystem& s) { s.AddDirectory(kTempExe); }},
+        FailedCopyCase{"temporary folder gone",
+                       [](FakeSystem& s) { s.directories.erase(StripTrailingBackslash(kTemp)); }}));
+
+TEST_F(UninstallerFixture, RefusedStartUndoesNothing) {
+    sys.shellExecuteResult = 2;  // file not found
+    CUninstaller u(sys);
+    EXPECT_TRUE(u.Run(0));
+    EXPECT_EQ(Changes(sys).back(), kStart);
+    EXPECT_EQ(sys.registryKeys, std::set<std::wstring>{kSiblingKey});
+    EXPECT_FALSE(sys.FileExists(kDesktopLink));
+    EXPECT_EQ(sys.files[kTempExe], "program");
+    EXPECT_FALSE(u.RelaunchFromTemp());
+    sys.shellExecuteResult = 33;
+    EXPECT_TRUE(u.RelaunchFromTemp());
 }
 
 // Every shell call of phase 1 (two unpins and the start) has an apartment of
@@ -205,15 +256,6 @@ TEST_F(UninstallerFixture, UsersOwnFileKeepsTheFolder) {
     EXPECT_TRUE(sys.DirectoryExists(kInstallDir));
     EXPECT_EQ(sys.CallsStartingWith(L"RemoveDirectoryW").size(), 2u);  // no third attempt
     EXPECT_EQ(sys.delayedDeletes, std::vector<std::wstring>{kTempExe});
-}
-
-TEST_F(UninstallerFixture, FailedCopyStartsNothingEvenIfAFileIsThere) {
-    sys.AddFile(kTempExe, "planted");
-    sys.uncopyableTargets.insert(kTempExe);
-    CUninstaller u(sys);
-    EXPECT_TRUE(u.RelaunchFromTemp());
-    EXPECT_TRUE(sys.CallsStartingWith(L"ShellExecuteW open").empty());
-    EXPECT_EQ(sys.files[kTempExe], "planted");
 }
 
 TEST_F(UninstallerFixture, MissingKeyLetsTheRestRun) {
