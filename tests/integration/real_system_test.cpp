@@ -16,6 +16,7 @@
 #include <string>
 
 #include "os/RealSystem.h"
+#include "sysinfo/ShellExecute.h"
 #include "sysinfo/ShellPaths.h"
 #include "sysinfo/WindowsVersion.h"
 
@@ -218,7 +219,47 @@ TEST_F(RealSystemTest, HelpersLeaveTheThreadWithoutCom) {
     GetStartMenuPath(sys);
     GetShortcutTarget(sys, link);
     GetShortcutTarget(sys, (root_ / L"absent.lnk").wstring());
+    // A program that is not there: the shell refuses without starting anything.
+    EXPECT_LE(ShellExecuteInApartment(sys, L"open", (root_ / L"absent.exe").c_str(), nullptr,
+                                      nullptr, SW_HIDE),
+              32);
 
+    const HRESULT hr = CoInitialize(nullptr);
+    if (SUCCEEDED(hr)) CoUninitialize();
+    EXPECT_EQ(hr, S_OK);
+}
+
+// The apartment the shell calls get: the system accepts the flags, a second
+// entry on the same thread nests, and closing both leaves the thread
+// without COM.
+TEST(ShellCallApartment, OpensNestsAndCloses) {
+    os::RealSystem sys;
+    ASSERT_EQ(sys.CoInitializeEx(kShellExecuteComFlags), S_OK);
+    EXPECT_EQ(sys.CoInitializeEx(kShellExecuteComFlags), S_FALSE);
+    sys.CoUninitialize();
+    sys.CoUninitialize();
+    // Any kind of apartment can be entered again.
+    const HRESULT hr = CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+    if (SUCCEEDED(hr)) CoUninitialize();
+    EXPECT_EQ(hr, S_OK);
+}
+
+// On a thread already in a multithreaded apartment the shell call's entry
+// fails. The call is still made, and the thread keeps its apartment and its
+// one reference: uninitialising after the failure would take that away.
+TEST(ShellCallApartment, LeavesAMultithreadedThreadAsItWas) {
+    ASSERT_EQ(CoInitializeEx(nullptr, COINIT_MULTITHREADED), S_OK);
+    os::RealSystem sys;
+    EXPECT_EQ(sys.CoInitializeEx(kShellExecuteComFlags),
+              static_cast<os::HResult>(RPC_E_CHANGED_MODE));
+    wchar_t temp[MAX_PATH] = {};
+    ASSERT_NE(GetTempPathW(MAX_PATH, temp), 0u);
+    const std::wstring absent = std::wstring(temp) + L"corvales-absent-program.exe";
+    EXPECT_LE(ShellExecuteInApartment(sys, L"open", absent.c_str(), nullptr, nullptr, SW_HIDE),
+              32);
+    EXPECT_EQ(CoInitializeEx(nullptr, COINIT_MULTITHREADED), S_FALSE);
+    CoUninitialize();
+    CoUninitialize();
     const HRESULT hr = CoInitialize(nullptr);
     if (SUCCEEDED(hr)) CoUninitialize();
     EXPECT_EQ(hr, S_OK);
