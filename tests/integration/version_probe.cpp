@@ -1,7 +1,9 @@
 // Reports, as UTF-8 "key=value" lines, the version code the program works
 // out on this system and what each version.dll in the process says about
-// the kernel file.
+// the kernel file; then the version of each file named on the command line.
+//   version_probe.exe [PATH...]
 #include <windows.h>
+#include <psapi.h>
 #include <tlhelp32.h>
 
 #include <cstdint>
@@ -52,9 +54,19 @@ std::string KernelVersionThrough(HMODULE module, const std::wstring& kernel) {
     return VersionText(record->dwFileVersionMS, record->dwFileVersionLS);
 }
 
-// One line per loaded version.dll: its path, the kernel version it reads,
-// and, for the copy the tests plant (Windows' own lacks the export), how
-// many kernel reads it had been asked for before this report.
+// The file a module was really mapped from. Under WoW64 a module's listed
+// name can be the System32 path it was loaded by while its file came from
+// SysWOW64.
+std::string MappedFile(HMODULE module) {
+    wchar_t path[MAX_PATH] = {};
+    const DWORD length = GetMappedFileNameW(GetCurrentProcess(), module, path, MAX_PATH);
+    return length == 0 ? "unknown" : Utf8(std::wstring(path, length));
+}
+
+// One line per loaded version.dll: its path, the file it was mapped from,
+// the kernel version it reads, and, for the copy the tests plant (Windows'
+// own lacks the export), how many kernel reads it had been asked for
+// before this report.
 void ReportVersionModules(const std::wstring& kernel) {
     HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPMODULE, GetCurrentProcessId());
     if (snapshot == INVALID_HANDLE_VALUE) {
@@ -68,8 +80,8 @@ void ReportVersionModules(const std::wstring& kernel) {
         if (lstrcmpiW(entry.szModule, L"version.dll") != 0) continue;
         auto plantedReads = Proc<LONG(WINAPI*)()>(entry.hModule, "PlantedKernelReads");
         const std::string reads = plantedReads ? std::to_string(plantedReads()) : "-";
-        Line("version_module", Utf8(entry.szExePath) + ";kernel=" +
-                                   KernelVersionThrough(entry.hModule, kernel) +
+        Line("version_module", Utf8(entry.szExePath) + ";mapped=" + MappedFile(entry.hModule) +
+                                   ";kernel=" + KernelVersionThrough(entry.hModule, kernel) +
                                    ";planted_reads=" + reads);
     }
     CloseHandle(snapshot);
@@ -77,7 +89,7 @@ void ReportVersionModules(const std::wstring& kernel) {
 
 }  // namespace
 
-int wmain() {
+int wmain(int argc, wchar_t** argv) {
     os::RealSystem sys;
     // First, so the module report shows where the code's own reads went.
     Line("code", std::to_string(GetWindowsVersionCode(sys)));
@@ -87,6 +99,12 @@ int wmain() {
     std::uint32_t high = 0, low = 0;
     Line("kernel_version",
          ReadFileVersion(sys, kernel, high, low) ? VersionText(high, low) : "none");
+    // Other files, read the same way: what the tests put in place, seen
+    // from this process.
+    for (int i = 1; i < argc; ++i)
+        Line("file_version", Utf8(argv[i]) + ";" +
+                                 (ReadFileVersion(sys, argv[i], high, low) ? VersionText(high, low)
+                                                                           : "none"));
     std::fflush(stdout);
     return 0;
 }
