@@ -1,8 +1,10 @@
 #!/bin/bash
-# Runs a 64-bit Windows program under Wine as on a system set to another
-# language: Wine takes the ANSI code page from the Unix locale, which is
-# compiled for the run, and the program gets a throwaway prefix of its own
-# (a locale change rewrites the prefix's settings).
+# Runs a Windows program of either build under Wine as on a system set to
+# another language: Wine takes the ANSI code page from the Unix locale,
+# which is compiled for the run, and the program gets a throwaway prefix of
+# its own (a locale change rewrites the prefix's settings). The prefix is a
+# 64-bit Windows, where a 32-bit program runs under WoW64, unless
+# CORVALES_WINE_ARCH=win32 asks for a 32-bit one.
 #   wine-in-locale.sh LOCALE PROGRAM.exe ARGS...      LOCALE e.g. zh_CN
 set -euo pipefail
 here=$(dirname "$(readlink -f "${BASH_SOURCE[0]}")")
