@@ -52,6 +52,11 @@ def read(path):
         return f.read()
 
 
+def digest(path):
+    """How the snapshots record a file's content, and a readable stand-in for it."""
+    return hashlib.sha256(read(path)).hexdigest()
+
+
 class InstallerCase(unittest.TestCase):
     def profile(self, arch='win64', version=None):
         profile = Profile(ARGS.helper, ARGS.driver, arch, version)
@@ -75,7 +80,7 @@ class InstallerCase(unittest.TestCase):
         self.assertEqual(diff, {}, 'nothing else is added, removed or changed')
 
         exe = profile.unix(profile.exe)
-        self.assertEqual(read(exe), read(ARGS.exe), 'the installed program is the built one')
+        self.assertEqual(digest(exe), digest(ARGS.exe), 'the installed program is the built one')
         self.assertTrue(os.stat(exe).st_mode & stat.S_IWUSR, 'the program is not read-only')
         self.assertEqual(read(profile.unix(profile.install_dir + '\\config.ini')), read(CONFIG))
 
@@ -129,7 +134,7 @@ class LifecycleTest(InstallerCase):
         self.assertEqual(len(copies), 1, 'only the temporary copy is left: %s' % sorted(copies))
         copy = copies.pop()
         self.assertEqual(os.path.dirname(copy), temp.rstrip('/'))
-        self.assertEqual(after.files[copy], ('file', hashlib.sha256(read(ARGS.exe)).hexdigest()))
+        self.assertEqual(after.files[copy], ('file', digest(ARGS.exe)), 'the copy is the program')
         parent = set() if UNINSTALL_PARENT in before.registry else {UNINSTALL_PARENT}
         self.assertEqual(diff.pop('keys+', set()), parent)
         self.assertEqual(after.registry.get(UNINSTALL_PARENT, {}), {})
