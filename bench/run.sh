@@ -45,7 +45,7 @@ build_floors() {
     for build in "${BUILDS[@]}"; do
         for name in floor_shellexecute floor_empty; do
             "${CXX[$build]}" "${FLOOR_FLAGS[@]}" -o "$work/${name}_$build.exe" \
-                "$root/bench/$name.cpp" -lshell32
+                "$root/bench/$name.cpp" -lshell32 -lole32
         done
     done
 }
