@@ -25,7 +25,8 @@ TEST_P(ShellExecuteComAnswers, WrapTheShellCallAndUndoOnlyASuccess) {
     sys.shellExecuteResult = 42;
     EXPECT_EQ(ShellExecuteInApartment(sys, L"open", L"C:\\a.exe", L"/x", L"C:\\", 5), 42)
         << c.what;
-    std::vector<std::wstring> expected{L"CoInitializeEx 6", L"ShellExecuteW open|C:\\a.exe|/x|C:\\|5"};
+    std::vector<std::wstring> expected{L"CoInitializeEx 6",
+                                       L"ShellExecuteW open|C:\\a.exe|/x|C:\\|5"};
     if (c.undone) expected.push_back(L"CoUninitialize");
     EXPECT_EQ(sys.calls, expected) << c.what;
     EXPECT_EQ(sys.coInitializeCount, 0) << c.what;
@@ -34,11 +35,11 @@ TEST_P(ShellExecuteComAnswers, WrapTheShellCallAndUndoOnlyASuccess) {
     EXPECT_EQ(sys.ShellExecuteApartmentFaults(kApartmentNoDde).empty(), c.undone) << c.what;
 }
 
-INSTANTIATE_TEST_SUITE_P(Answers, ShellExecuteComAnswers,
-                         ::testing::Values(AnswerCase{"S_OK", os::kOk, true},
-                                           AnswerCase{"S_FALSE", os::kFalse, true},
-                                           AnswerCase{"RPC_E_CHANGED_MODE", kRpcEChangedMode, false},
-                                           AnswerCase{"E_OUTOFMEMORY", kEOutOfMemory, false}));
+INSTANTIATE_TEST_SUITE_P(
+    Answers, ShellExecuteComAnswers,
+    ::testing::Values(AnswerCase{"S_OK", os::kOk, true}, AnswerCase{"S_FALSE", os::kFalse, true},
+                      AnswerCase{"RPC_E_CHANGED_MODE", kRpcEChangedMode, false},
+                      AnswerCase{"E_OUTOFMEMORY", kEOutOfMemory, false}));
 
 TEST(ShellExecuteInApartment, GivesBackTheShellsAnswer) {
     for (std::intptr_t answer : {0, 2, 32, 33}) {

@@ -111,11 +111,12 @@ TEST_P(ShellPathComAnswers, OnlyASuccessfulInitialisationIsUndone) {
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(Answers, ShellPathComAnswers,
-                         ::testing::Values(ComAnswerCase{"S_OK", os::kOk, true},
-                                           ComAnswerCase{"S_FALSE", os::kFalse, true},
-                                           ComAnswerCase{"RPC_E_CHANGED_MODE", kRpcEChangedMode, false},
-                                           ComAnswerCase{"E_OUTOFMEMORY", kEOutOfMemory, false}));
+INSTANTIATE_TEST_SUITE_P(
+    Answers, ShellPathComAnswers,
+    ::testing::Values(ComAnswerCase{"S_OK", os::kOk, true},
+                      ComAnswerCase{"S_FALSE", os::kFalse, true},
+                      ComAnswerCase{"RPC_E_CHANGED_MODE", kRpcEChangedMode, false},
+                      ComAnswerCase{"E_OUTOFMEMORY", kEOutOfMemory, false}));
 
 TEST(TempDirectoryPath, EndsInBackslashOrIsEmpty) {
     struct {
