@@ -80,12 +80,12 @@ TEST_F(UninstallerFixture, InitializeTwiceChangesNothing) {
 }
 
 // The calls of the fake that change something, in order.
-std::vector<std::wstring> Changes(const FakeSystem& sys, std::size_t from = 0) {
+std::vector<std::wstring> Changes(const FakeSystem& sys) {
     std::vector<std::wstring> out;
-    for (std::size_t i = from; i < sys.calls.size(); ++i)
+    for (const auto& call : sys.calls)
         for (const auto* change : {L"CopyFileW ", L"SHDeleteKeyW ", L"DeleteFileW ",
                                    L"RemoveDirectoryW ", L"MoveFileExW ", L"ShellExecuteW "})
-            if (sys.calls[i].rfind(change, 0) == 0) out.push_back(sys.calls[i]);
+            if (call.rfind(change, 0) == 0) out.push_back(call);
     return out;
 }
 
