@@ -8,6 +8,7 @@ install, the shell helper (shell_helper.cpp) and a running program that
 keeps its file in use (Holder).
 """
 import os
+import select
 import shutil
 import subprocess
 import sys
@@ -44,7 +45,10 @@ class Holder:
         self.proc = profile.popen(profile.helper_exe, 'hold', str(timeout_ms),
                                   profile.windows_path(self.release_file), '"%s" /uninst' % profile.exe,
                                   stdin=subprocess.DEVNULL, stdout=subprocess.PIPE)
-        line = self.proc.stdout.readline().decode(errors='replace')
+        # A Wine process the helper started may hold its output open after
+        # it ends, so a missing line is waited for only so long.
+        ready, _, _ = select.select([self.proc.stdout], [], [], RUN_TIMEOUT_S)
+        line = self.proc.stdout.readline().decode(errors='replace') if ready else ''
         if not line.startswith('ready='):
             self.release()
             raise AssertionError('the program did not start: ' + line)
