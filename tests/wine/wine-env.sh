@@ -54,6 +54,8 @@ corvales_wine_stamp() {
     stat -c '%Y %s' /usr/share/wine/wine.inf 2>/dev/null || true
     # A 64-bit prefix made before 32-bit Wine came has no SysWOW64.
     dpkg-query -W -f='${Version}\n' wine32:i386 2>/dev/null || echo 'no wine32'
+    # How the template is laid out; a change here must remake it.
+    echo 'layout 2: no kernel file in syswow64'
 }
 
 # Makes the template once per Wine build; callers hold its lock.
@@ -73,6 +75,9 @@ corvales_wine_make_template() {
         "$CORVALES_WINE" reg add 'HKCU\Software\Wine\Drivers' /v Graphics /t REG_SZ /d null /f </dev/null >/dev/null 2>&1
         # Copies are taken from the files, so the registry must be saved first.
         "$CORVALES_WINESERVER" -w
+        # 64-bit Windows keeps no kernel file in SysWOW64, where a 32-bit
+        # program's look-ups in the system directory go; Wine does.
+        rm -f "$dir/prefix/drive_c/windows/syswow64/ntoskrnl.exe"
     ) || return 1
     if ! grep -q '"Graphics"="null"' "$dir/prefix/user.reg"; then
         echo "wine-env: could not initialise $dir/prefix" >&2
