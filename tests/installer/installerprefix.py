@@ -56,7 +56,11 @@ class Holder:
     def release(self):
         """Answers the box with Cancel and waits for the program to end."""
         if self.proc.poll() is None:
-            open(self.release_file, 'w').close()
+            try:
+                open(self.release_file, 'w').close()
+            except OSError:
+                # Its prefix is gone already, and the program with it.
+                self.proc.kill()
             try:
                 self.proc.wait(timeout=RUN_TIMEOUT_S)
             except subprocess.TimeoutExpired:

@@ -20,7 +20,7 @@ import sys
 import time
 import unittest
 
-from installerprefix import CLASSIC, CONFIG, KEY, PRODUCT, RUN_TIMEOUT_S, Profile
+from installerprefix import CLASSIC, CONFIG, KEY, PRODUCT, PROGRAM, RUN_TIMEOUT_S, Profile
 from wineprefix import add_build_argument
 
 TAGS = {'/desktop': 'desk', '/startmenu': 'stmn', '/taskbar': 'task'}
@@ -59,7 +59,11 @@ def digest(path):
 
 class InstallerCase(unittest.TestCase):
     def profile(self, arch='win64', version=None):
-        profile = Profile(ARGS.helper, ARGS.driver, arch, version)
+        """A new profile; the test's previous one is closed first, so a loop
+        over cases keeps one Wine session at a time."""
+        if getattr(self, '_profile', None):
+            self._profile.close()
+        profile = self._profile = Profile(ARGS.helper, ARGS.driver, arch, version)
         self.addCleanup(profile.close)
         return profile
 
@@ -134,6 +138,7 @@ class LifecycleTest(InstallerCase):
         self.assertEqual(len(copies), 1, 'only the temporary copy is left: %s' % sorted(copies))
         copy = copies.pop()
         self.assertEqual(os.path.dirname(copy), temp.rstrip('/'))
+        self.assertEqual(os.path.basename(copy), PROGRAM, 'the copy keeps the program\'s name')
         self.assertEqual(after.files[copy], ('file', digest(ARGS.exe)), 'the copy is the program')
         parent = set() if UNINSTALL_PARENT in before.registry else {UNINSTALL_PARENT}
         self.assertEqual(diff.pop('keys+', set()), parent)

@@ -42,7 +42,11 @@ class UninstallCase(unittest.TestCase):
     maxDiff = None
 
     def prefix(self, version='win7', kernel=None, arch='win64'):
-        p = UninstallPrefix(HELPERS, version=version, kernel=kernel, arch=arch)
+        """A new prefix; the test's previous one is closed first, so a loop
+        over releases keeps one Wine session at a time."""
+        if getattr(self, '_prefix', None):
+            self._prefix.close()
+        p = self._prefix = UninstallPrefix(HELPERS, version=version, kernel=kernel, arch=arch)
         self.addCleanup(p.close)
         return p
 

@@ -245,6 +245,10 @@ class Prefix:
         self.run('wineboot', '-r')
 
     def close(self):
+        """Ends the prefix's processes and removes it; again, it does nothing."""
+        if getattr(self, 'closed', False):
+            return
+        self.closed = True
         if getattr(self, 'env', None):
             self._server('-k')
             try:
@@ -252,6 +256,13 @@ class Prefix:
             except subprocess.TimeoutExpired:
                 pass
         shutil.rmtree(self.dir, ignore_errors=True)
+
+    # A loop over prefixes keeps only one running at a time.
+    def __enter__(self):
+        return self
+
+    def __exit__(self, *exc):
+        self.close()
 
     # Paths ------------------------------------------------------------------
 
