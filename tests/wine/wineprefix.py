@@ -44,6 +44,7 @@ URL_WAIT_S = 15
 URL_SETTLE_S = 0.3
 
 UNPIN_VERBS = ('taskbarunpin', 'startunpin')
+REG_EXPORT_TRIES = 3
 
 
 def fresh_prefix(dir, arch='win64', timeout=MAKE_TIMEOUT_S):
@@ -355,7 +356,15 @@ class Prefix:
     def registry(self):
         """HKCU as parse_reg gives it."""
         out = os.path.join(self.dir, 'hkcu.reg')
-        self.run('reg', 'export', 'HKCU', self.windows_path(out), '/y')
+        # Wine's reg export has been seen to fail now and then (exit 1, no
+        # message) right after an uninstall, while what it started was still
+        # ending. A failed export changes nothing: ask again.
+        for attempt in range(REG_EXPORT_TRIES):
+            result = self.run('reg', 'export', 'HKCU', self.windows_path(out), '/y',
+                              check=attempt == REG_EXPORT_TRIES - 1)
+            if result.returncode == 0:
+                break
+            time.sleep(0.5)
         with open(out, 'rb') as f:
             return parse_reg(f.read().decode('utf-16'))
 
