@@ -15,7 +15,8 @@ import sys
 import unittest
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), '..', 'wine'))
-from wineprefix import ARCHES, Driver, Prefix, add_build_argument, utf16_len  # noqa: E402
+from wineprefix import (APARTMENT_CALLS, ARCHES, RELAY_DEBUG, Driver, Prefix,  # noqa: E402
+                        add_build_argument, apartment_faults, relay_calls, utf16_len)
 
 # The pages each switch opens; set from --home-url, the address the build
 # was configured with.
@@ -185,6 +186,25 @@ class UninstallTest(LaunchCase):
                 report = self.assertOpensNothing(line)
                 # The delay is what lets the caller exit first; a floor, not a speed check.
                 self.assertGreaterEqual(int(report['ms']), DEL_DELAY_MS - 100)
+
+
+class ComTest(LaunchCase):
+    """The shell may carry out a request through COM, so the program opens
+    a single-threaded apartment without OLE1 DDE just for its call."""
+
+    def test_the_page_opens_inside_an_apartment_of_its_own(self):
+        self.wine.set_relay(APARTMENT_CALLS)
+        self.wine.clear_urls()
+        result = self.wine.run(PLAIN, '/taskbar', env={'WINEDEBUG': RELAY_DEBUG}, check=False)
+        self.assertEqual(result.returncode, 0, str(result))
+        self.assertEqual(self.wine.urls(expect_any=True), [TASK])
+        calls = relay_calls(result.stderr.decode('utf-8', 'replace'), PLAIN)
+        self.assertEqual([c[0] for c in calls], ['combase.CoInitializeEx', 'shell32.ShellExecuteW',
+                                                 'combase.CoUninitialize'], calls)
+        self.assertEqual(apartment_faults(calls), [])
+        self.assertIn('L"open"', calls[1][1])
+        self.assertIn('L"%s"' % TASK, calls[1][1])
+        self.assertGreater(calls[1][2], 32)
 
 
 class BadInputTest(LaunchCase):

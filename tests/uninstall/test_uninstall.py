@@ -20,6 +20,7 @@ import unittest
 
 from uninstallprefix import (PLANTED_LOG, PROBE_LOG, PRODUCT_KEY, TOOLS, Helpers,
                              UninstallPrefix)
+from wineprefix import apartment_faults  # noqa: E402
 
 HELPERS = None
 EVERYWHERE = ('desktop=ours', 'startmenu=ours', 'programs=ours', 'programs-uninst',
@@ -135,6 +136,25 @@ class AnswerTest(UninstallCase):
                 self.assertEqual((report['exit'], report['children']), ('0', '0'))
                 self.assertEqual(before.diff(p.snapshot()), {})
                 self.assertEqual(self.verbs(p), [])
+
+
+class ComTest(UninstallCase):
+    def test_each_shell_call_has_an_apartment_of_its_own(self):
+        # Windows 7 unpins, so phase 1 makes all three of its shell calls.
+        p = self.prefix('win7')
+        links = p.lay_out(*EVERYWHERE)
+        report, calls = p.uninstall('ok', wait_gone=True, trace=True)
+        self.assertPhaseOneRan(report)
+        self.assertEqual(apartment_faults(calls), [])
+        shell = [args for name, args, _ in calls if name == 'shell32.ShellExecuteW']
+        self.assertEqual(len(shell), 3, calls)
+        # Relay doubles backslashes and escapes Chinese, so the links are
+        # known by their folders.
+        for args, verb, file in zip(shell, ('startunpin', 'taskbarunpin', 'open'),
+                                    ('User Pinned\\StartMenu\\', 'User Pinned\\TaskBar\\',
+                                     links['temp'] + 'corvalesmgr.exe')):
+            self.assertIn('L"%s"' % verb, args)
+            self.assertIn(file.replace('\\', '\\\\'), args)
 
 
 class VersionTest(UninstallCase):

@@ -11,7 +11,8 @@ import sys
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, os.path.join(HERE, '..', 'wine'))
-from wineprefix import BUILDS, Prefix, parse_report  # noqa: E402
+from wineprefix import (APARTMENT_CALLS, BUILDS, RELAY_DEBUG, Prefix,  # noqa: E402
+                        parse_report, relay_calls)
 
 TOOLS = 'C:\\corvales-test\\'
 PROBE_LOG = 'C:\\corvales-test\\probe.log'
@@ -102,9 +103,13 @@ class UninstallPrefix(Prefix):
     def plant(self, windows_dir, name, src):
         shutil.copy(src, os.path.join(self.unix(windows_dir), name))
 
-    def uninstall(self, answer, hold=None, wait_gone=False, planted=False,
+    def uninstall(self, answer, hold=None, wait_gone=False, planted=False, trace=False,
                   timeout_ms=RUN_TIMEOUT_MS):
-        """Runs `corvalesmgr.exe /uninst`, answers the box, follows what it started."""
+        """Runs `corvalesmgr.exe /uninst`, answers the box, follows what it started.
+
+        trace: also return the COM and shell calls of the installed program's
+        own thread (relay_calls over APARTMENT_CALLS).
+        """
         args = [TOOLS + 'driver.exe', answer, str(timeout_ms), self.paths['exe']]
         if hold:
             args.append('hold=' + hold)
@@ -117,11 +122,17 @@ class UninstallPrefix(Prefix):
             overrides.append('ntoskrnl.exe=n,b')
         if planted:
             overrides.append('version=n,b')
-        result = self.run(*args, overrides=';'.join(overrides), check=False,
+        env = None
+        if trace:
+            self.set_relay(APARTMENT_CALLS)
+            env = {'WINEDEBUG': RELAY_DEBUG}
+        result = self.run(*args, overrides=';'.join(overrides), check=False, env=env,
                           timeout=timeout_ms / 1000 + WINE_TIMEOUT_S)
         report = parse_report(result.text)
         if result.returncode != 0 or 'exit' not in report:
             raise AssertionError('driver failed (%s)' % result)
+        if trace:
+            return report, relay_calls(result.stderr.decode('utf-8', 'replace'), self.paths['exe'])
         return report
 
     def log(self, windows_path):

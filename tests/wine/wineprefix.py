@@ -136,6 +136,79 @@ class Result:
                                  self.stderr.decode('utf-8', 'replace'))
 
 
+# -- Wine's relay trace ----------------------------------------------------------
+
+RELAY_DEBUG = '+relay,+loaddll'
+_RELAY_LINE = re.compile(r'^([0-9a-f]+):(Call|Ret) +([\w.]+)\((.*?)\)(?: retval=([0-9a-f]+))? ret=([0-9a-f]+)$')
+
+
+def relay_calls(trace, module):
+    """The calls a program made itself, from a WINEDEBUG=+relay,+loaddll trace.
+
+    module: the Windows path of the program's file. Its thread is the one
+    that logged loading it (Wine's own programs may share its image base, so
+    return addresses cannot tell them apart). Returns the outermost calls of
+    that thread as (function, arguments, return value or None), in order;
+    calls the listed functions make of each other are left out.
+    """
+    wanted = 'Loaded L"%s"' % module.replace('\\', '\\\\')
+    thread = None
+    for line in trace.splitlines():
+        if ':trace:loaddll:' in line and wanted.lower() in line.lower():
+            thread = line.split(':', 1)[0]
+            break
+    if thread is None:
+        raise AssertionError('the trace does not show %s being loaded' % module)
+    calls, depth = [], 0
+    for line in trace.splitlines():
+        m = _RELAY_LINE.match(line.strip())
+        if not m or m.group(1) != thread:
+            continue
+        if m.group(2) == 'Call':
+            if depth == 0:
+                calls.append([m.group(3), m.group(4), None])
+            depth += 1
+        else:
+            depth -= 1
+            if depth == 0:
+                calls[-1][2] = int(m.group(5), 16) if m.group(5) else None
+    return [tuple(c) for c in calls]
+
+
+# What to trace to see the program's COM apartments around its shell calls.
+APARTMENT_CALLS = ('shell32.ShellExecuteW', 'ole32.CoInitialize', 'combase.CoInitializeEx',
+                   'combase.CoUninitialize')
+# COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE, as relay prints it.
+SHELL_APARTMENT_FLAGS = 6
+
+
+def apartment_faults(calls):
+    """What is wrong with the COM around a program's shell calls, from
+    relay_calls over APARTMENT_CALLS; empty when every ShellExecuteW sat
+    alone in a successful CoInitializeEx(NULL, SHELL_APARTMENT_FLAGS) that
+    was balanced right after it, and every successful initialisation of the
+    run was balanced once."""
+    faults = []
+    names = [c[0] for c in calls]
+    for i, (name, args, _) in enumerate(calls):
+        if name != 'shell32.ShellExecuteW':
+            continue
+        before = calls[i - 1] if i else None
+        after = calls[i + 1] if i + 1 < len(calls) else None
+        if (not before or before[0] != 'combase.CoInitializeEx'
+                or int(before[1].split(',')[1], 16) != SHELL_APARTMENT_FLAGS
+                or before[2] not in (0, 1)):
+            faults.append('call %d (%s) is not right after its own apartment: %r' % (i, args, before))
+        if not after or after[0] != 'combase.CoUninitialize':
+            faults.append('call %d (%s) is not followed by CoUninitialize: %r' % (i, args, after))
+    opened = sum(1 for name, _, ret in calls
+                 if name in ('ole32.CoInitialize', 'combase.CoInitializeEx') and ret in (0, 1))
+    closed = names.count('combase.CoUninitialize')
+    if opened != closed:
+        faults.append('%d successful initialisations, %d CoUninitialize' % (opened, closed))
+    return faults
+
+
 # -- snapshots ------------------------------------------------------------------
 
 class Snapshot:
@@ -343,6 +416,13 @@ class Prefix:
             return []
         with open(self.record, encoding='utf-8', errors='surrogateescape') as f:
             return f.read().splitlines()
+
+    def set_relay(self, functions):
+        """Which calls a WINEDEBUG=+relay run traces (module.Function each).
+        ole32's CoInitializeEx and CoUninitialize are forwards to combase
+        and are traced under combase's name."""
+        self.run('reg', 'add', r'HKCU\Software\Wine\Debug', '/v', 'RelayInclude',
+                 '/t', 'REG_SZ', '/d', ';'.join(functions), '/f')
 
     def set_verb_hook(self, handler):
         """The shell's unpin verbs on links start handler as
