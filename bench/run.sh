@@ -43,7 +43,7 @@ cleanup() {
 build_floors() {
     local name build
     for build in "${BUILDS[@]}"; do
-        for name in floor_shellexecute floor_empty; do
+        for name in floor_shellexecute floor_shellexecute_bare floor_empty; do
             "${CXX[$build]}" "${FLOOR_FLAGS[@]}" -o "$work/${name}_$build.exe" \
                 "$root/bench/$name.cpp" -lshell32 -lole32
         done
@@ -145,8 +145,14 @@ bench_startup() {
     local build exe
     for build in "${BUILDS[@]}"; do
         exe="C:\\bench\\corvalesmgr_$build.exe"
-        bench_pair "$build corvalesmgr.exe /desktop vs ShellExecute alone" "$STARTUP_GOAL" \
+        bench_pair "$build corvalesmgr.exe /desktop vs ShellExecute in its COM apartment" "$STARTUP_GOAL" \
             "$exe /desktop" "C:\\bench\\floor_shellexecute_$build.exe"
+    done
+    # No goal: what the COM apartment around the shell call costs.
+    for build in "${BUILDS[@]}"; do
+        exe="C:\\bench\\corvalesmgr_$build.exe"
+        bench_pair "$build corvalesmgr.exe /desktop vs ShellExecute without COM" "" \
+            "$exe /desktop" "C:\\bench\\floor_shellexecute_bare_$build.exe"
     done
     # No goal here: the empty program loads neither user32 nor shell32 nor
     # ole32, which every run of ours does before it reads its command line.
