@@ -14,6 +14,19 @@
 constexpr os::HResult kRpcEChangedMode = static_cast<os::HResult>(0x80010106u);
 constexpr os::HResult kEOutOfMemory = static_cast<os::HResult>(0x8007000Eu);
 
+// What a COM initialisation may answer, and whether a scope must undo it.
+struct ComAnswerCase {
+    const char* what;
+    os::HResult answer;
+    bool undone;
+};
+inline constexpr ComAnswerCase kComAnswers[] = {
+    {"S_OK", os::kOk, true},
+    {"S_FALSE", os::kFalse, true},
+    {"RPC_E_CHANGED_MODE", kRpcEChangedMode, false},
+    {"E_OUTOFMEMORY", kEOutOfMemory, false},
+};
+
 // An in-memory Windows behind the seam: files and folders, shortcuts,
 // registry keys, shell folders, version records and COM objects, with every
 // call that changes something or waits, and every COM initialisation and

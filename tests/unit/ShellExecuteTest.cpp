@@ -8,18 +8,12 @@ namespace {
 // COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE
 constexpr std::uint32_t kApartmentNoDde = 0x6;
 
-struct AnswerCase {
-    const char* what;
-    os::HResult answer;
-    bool undone;
-};
-
-class ShellExecuteComAnswers : public ::testing::TestWithParam<AnswerCase> {};
+class ShellExecuteComAnswers : public ::testing::TestWithParam<ComAnswerCase> {};
 
 // Only an initialisation that took is undone, and the shell is asked in
 // either case.
 TEST_P(ShellExecuteComAnswers, WrapTheShellCallAndUndoOnlyASuccess) {
-    const AnswerCase& c = GetParam();
+    const ComAnswerCase& c = GetParam();
     FakeSystem sys;
     sys.coInitializeExResult = c.answer;
     sys.shellExecuteResult = 42;
@@ -35,11 +29,7 @@ TEST_P(ShellExecuteComAnswers, WrapTheShellCallAndUndoOnlyASuccess) {
     EXPECT_EQ(sys.ShellExecuteApartmentFaults(kApartmentNoDde).empty(), c.undone) << c.what;
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Answers, ShellExecuteComAnswers,
-    ::testing::Values(AnswerCase{"S_OK", os::kOk, true}, AnswerCase{"S_FALSE", os::kFalse, true},
-                      AnswerCase{"RPC_E_CHANGED_MODE", kRpcEChangedMode, false},
-                      AnswerCase{"E_OUTOFMEMORY", kEOutOfMemory, false}));
+INSTANTIATE_TEST_SUITE_P(Answers, ShellExecuteComAnswers, ::testing::ValuesIn(kComAnswers));
 
 TEST(ShellExecuteInApartment, GivesBackTheShellsAnswer) {
     for (std::intptr_t answer : {0, 2, 32, 33}) {

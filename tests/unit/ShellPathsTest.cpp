@@ -79,12 +79,6 @@ TEST(SpecialFolderPath, FailuresGiveEmptyAndStayBalanced) {
     }
 }
 
-struct ComAnswerCase {
-    const char* what;
-    os::HResult answer;
-    bool undone;
-};
-
 class ShellPathComAnswers : public ::testing::TestWithParam<ComAnswerCase> {};
 
 // Only an initialisation that took is undone: a failed one holds nothing to
@@ -111,12 +105,7 @@ TEST_P(ShellPathComAnswers, OnlyASuccessfulInitialisationIsUndone) {
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Answers, ShellPathComAnswers,
-    ::testing::Values(ComAnswerCase{"S_OK", os::kOk, true},
-                      ComAnswerCase{"S_FALSE", os::kFalse, true},
-                      ComAnswerCase{"RPC_E_CHANGED_MODE", kRpcEChangedMode, false},
-                      ComAnswerCase{"E_OUTOFMEMORY", kEOutOfMemory, false}));
+INSTANTIATE_TEST_SUITE_P(Answers, ShellPathComAnswers, ::testing::ValuesIn(kComAnswers));
 
 TEST(TempDirectoryPath, EndsInBackslashOrIsEmpty) {
     struct {
