@@ -128,9 +128,6 @@ class ProbePrefix:
             self.wine_kernel = os.path.join(self.wine.dir, 'wine-ntoskrnl.exe')
             shutil.copyfile(os.path.join(self.wine.system_dir('system32'), 'ntoskrnl.exe'),
                             self.wine_kernel)
-            if arch == 'win64':
-                # Windows' SysWOW64 holds no kernel file; Wine's does.
-                self.wine.remove_kernel('syswow64')
             # The first command: starts the services, without the override.
             self.set_release('win10')
         except BaseException:

@@ -67,13 +67,13 @@ class UninstallCase(unittest.TestCase):
     def product_files(self, p):
         """The installed files and the Programs folder's links, as snapshot names."""
         d = p.paths
-        return {p.key(d['install']), p.key(d['exe']), p.key(d['install'] + 'config.ini'),
-                p.key(d['install'] + '卸载Lumora网址大全.lnk')}
+        return {p.name(d['install']), p.name(d['exe']), p.name(d['install'] + 'config.ini'),
+                p.name(d['install'] + '卸载Lumora网址大全.lnk')}
 
     def programs_folder(self, p):
         d = p.paths
-        return {p.key(d['programs']), p.key(d['programs'] + 'Lumora网址大全.lnk'),
-                p.key(d['programs'] + '卸载Lumora网址大全.lnk')}
+        return {p.name(d['programs']), p.name(d['programs'] + 'Lumora网址大全.lnk'),
+                p.name(d['programs'] + '卸载Lumora网址大全.lnk')}
 
     def product_keys(self):
         return {PRODUCT_KEY, PRODUCT_KEY + '\\components'}
@@ -109,8 +109,8 @@ class OkTest(UninstallCase):
         # Pinned links are only unpinned: the shell, not we, removes them.
         self.assertEqual(before.diff(p.snapshot()), self.expect(**{
             'files-': self.product_files(p) | self.programs_folder(p)
-                      | {p.key(links['link-desktop'])},
-            'files+': {p.key(temp_exe)},
+                      | {p.name(links['link-desktop'])},
+            'files+': {p.name(temp_exe)},
             'keys-': self.product_keys()}))
         self.assertEqual(sha256(p.unix(temp_exe)), sha256(HELPERS.exe))
         # Wine grants a restart-delete mark to anyone; Windows only to
@@ -188,12 +188,12 @@ class VersionTest(UninstallCase):
                          ('taskbarunpin', links['link-pinned-taskbar'])]
                 self.assertEqual(self.verbs(p), verbs if mode == 'unpin' else [])
                 gone = self.product_files(p) | self.programs_folder(p) | {
-                    p.key(links['link-desktop'])}
+                    p.name(links['link-desktop'])}
                 if mode == 'classic':
-                    gone |= {p.key(links['link-startmenu']), p.key(links['link-quicklaunch'])}
+                    gone |= {p.name(links['link-startmenu']), p.name(links['link-quicklaunch'])}
                 self.assertEqual(before.diff(p.snapshot()), self.expect(**{
                     'files-': gone,
-                    'files+': {p.key(links['temp'] + 'corvalesmgr.exe')},
+                    'files+': {p.name(links['temp'] + 'corvalesmgr.exe')},
                     'keys-': self.product_keys()}))
 
 
@@ -209,7 +209,7 @@ class DecoyTest(UninstallCase):
                 # The Programs folder is ours whatever its links point at.
                 self.assertEqual(before.diff(p.snapshot()), self.expect(**{
                     'files-': self.product_files(p) | self.programs_folder(p),
-                    'files+': {p.key(links['temp'] + 'corvalesmgr.exe')},
+                    'files+': {p.name(links['temp'] + 'corvalesmgr.exe')},
                     'keys-': self.product_keys()}))
 
 
@@ -221,11 +221,11 @@ class FaultTest(UninstallCase):
         before = p.snapshot()
         self.assertPhaseOneRan(p.uninstall('ok'))
         ours = (self.product_files(p) | self.programs_folder(p)) - {
-            p.key(links['install']), p.key(links['programs'])}
+            p.name(links['install']), p.name(links['programs'])}
         temp_exe = links['temp'] + 'corvalesmgr.exe'
         self.assertEqual(before.diff(p.snapshot()), self.expect(**{
-            'files-': ours | {p.key(links['link-desktop'])},
-            'files+': {p.key(temp_exe)},
+            'files-': ours | {p.name(links['link-desktop'])},
+            'files+': {p.name(temp_exe)},
             'keys-': self.product_keys()}))
         # Asked for (Wine grants it; Windows only to administrators).
         self.assertEqual(p.pending_renames(), ['\\??\\' + temp_exe])
@@ -272,8 +272,8 @@ class FaultTest(UninstallCase):
         self.assertEqual(self.verbs(p), [('taskbarunpin', links['link-pinned-taskbar'])])
         self.assertEqual(before.diff(p.snapshot()), self.expect(**{
             'files-': self.product_files(p) | self.programs_folder(p)
-                      | {p.key(links['link-desktop'])},
-            'files+': {p.key(links['temp'] + 'corvalesmgr.exe')}}))
+                      | {p.name(links['link-desktop'])},
+            'files+': {p.name(links['temp'] + 'corvalesmgr.exe')}}))
 
     def test_a_planted_version_dll_does_not_change_the_release(self):
         # Windows 10: pinned locations, never unpinned. A version.dll that
@@ -296,9 +296,9 @@ class FaultTest(UninstallCase):
                              loaded)
         # The plant is not ours, so the program folder stays with it.
         self.assertEqual(before.diff(p.snapshot()), self.expect(**{
-            'files-': self.product_files(p) - {p.key(links['install'])}
-                      | {p.key(links['link-desktop'])},
-            'files+': {p.key(temp_exe)},
+            'files-': self.product_files(p) - {p.name(links['install'])}
+                      | {p.name(links['link-desktop'])},
+            'files+': {p.name(temp_exe)},
             'keys-': self.product_keys()}))
 
 

@@ -62,9 +62,9 @@ class UninstallPrefix(Prefix):
     """arch: 'win64' or 'win32' (the i686 build only). kernel: a version
     ('6.2', '6.3', '10.0') whose kernel file stands in System32.
 
-    A 64-bit prefix is laid out as 64-bit Windows has it: SysWOW64, where a
-    32-bit program's look-ups in the system directory go, holds no kernel
-    file (Wine's has one).
+    A 64-bit prefix is laid out as 64-bit Windows has it (wine-env.sh's
+    template): SysWOW64, where a 32-bit program's look-ups in the system
+    directory go, holds no kernel file.
     """
 
     def __init__(self, helpers, version=None, kernel=None, arch='win64'):
@@ -84,8 +84,6 @@ class UninstallPrefix(Prefix):
                               (helpers.planted_version, 'planted-version.dll')):
                 shutil.copy(src, os.path.join(tools, name))
             self.set_verb_hook(TOOLS + 'probe.exe')
-            if arch == 'win64':
-                self.remove_kernel('syswow64')
             if kernel:
                 self.put_kernel(helpers.kernels[kernel], 'system32')
         except BaseException:
@@ -142,6 +140,3 @@ class UninstallPrefix(Prefix):
             return []
         with open(path, encoding='utf-8') as f:
             return [tuple(line.split('|', 1)) for line in f.read().splitlines()]
-
-    # The snapshot's name for a file (C:/... or HOME/...).
-    key = Prefix.name

@@ -245,7 +245,8 @@ class Snapshot:
 class Prefix:
     """A throwaway prefix with its own HOME, removed by close().
 
-    arch: 'win64' or 'win32'. version: a `winecfg -v` name. persistent keeps
+    arch: 'win64' or 'win32'; a 64-bit one is laid out as 64-bit Windows has
+    it, with no kernel file in SysWOW64. version: a `winecfg -v` name. persistent keeps
     the wineserver up between commands, so each costs only its own start-up
     and no command counts as a restart until restart() says so.
     browser: route opened web addresses to a hook that records them.
@@ -382,12 +383,6 @@ class Prefix:
         staged = target + '.new'
         shutil.copyfile(src, staged)
         os.replace(staged, target)
-
-    def remove_kernel(self, folder='syswow64'):
-        """Real 64-bit Windows keeps no kernel file in SysWOW64; Wine does."""
-        target = os.path.join(self.system_dir(folder), 'ntoskrnl.exe')
-        if os.path.lexists(target):
-            os.remove(target)
 
     # Hooks -------------------------------------------------------------------
 
