@@ -12,7 +12,7 @@ import sys
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, os.path.join(HERE, '..', 'wine'))
 from wineprefix import (APARTMENT_CALLS, BUILDS, RELAY_DEBUG, Prefix,  # noqa: E402
-                        parse_report, relay_calls)
+                        parse_report, relay_calls, until_started)
 
 TOOLS = 'C:\\corvales-test\\'
 PROBE_LOG = 'C:\\corvales-test\\probe.log'
@@ -124,9 +124,11 @@ class UninstallPrefix(Prefix):
         if trace:
             self.set_relay(APARTMENT_CALLS)
             env = {'WINEDEBUG': RELAY_DEBUG}
-        result = self.run(*args, overrides=';'.join(overrides), check=False, env=env,
-                          timeout=timeout_ms / 1000 + WINE_TIMEOUT_S)
-        report = parse_report(result.text)
+        def once():
+            result = self.run(*args, overrides=';'.join(overrides), check=False, env=env,
+                              timeout=timeout_ms / 1000 + WINE_TIMEOUT_S)
+            return result, parse_report(result.text)
+        result, report = until_started(once)
         if result.returncode != 0 or 'exit' not in report:
             raise AssertionError('driver failed (%s)' % result)
         if trace:
